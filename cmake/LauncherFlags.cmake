@@ -1,0 +1,40 @@
+# Compile and link settings of the launcher: no C runtime, no start-up files,
+# no exceptions, no RTTI, and an entry point of its own.
+
+set(LAUNCHER_DEFINITIONS
+  UNICODE
+  _UNICODE
+  WIN32_LEAN_AND_MEAN
+  NOMINMAX
+  _WIN32_WINNT=0x0601
+  WINVER=0x0601)
+
+set(LAUNCHER_COMPILE_OPTIONS
+  -Wall
+  -Wextra
+  -Os
+  -fno-exceptions
+  -fno-rtti
+  -fno-threadsafe-statics
+  -fno-asynchronous-unwind-tables
+  -fno-stack-protector
+  -ffunction-sections
+  # No -fdata-sections: with it this GCC puts zero-filled data in .data, and
+  # the two 64 KiB path buffers would land in the file.
+  -fno-ident
+  # A frame over a page needs a stack probe from libgcc, which is not linked.
+  -Wframe-larger-than=4000
+  # Build paths never reach the object files.
+  -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
+
+set(LAUNCHER_LINK_OPTIONS
+  -nostdlib
+  -nostartfiles
+  -Wl,--entry=LauncherEntry
+  -Wl,--gc-sections
+  -Wl,--no-insert-timestamp
+  -Wl,--tsaware
+  -Wl,--dynamicbase
+  -Wl,--high-entropy-va
+  -Wl,--nxcompat
+  -s)

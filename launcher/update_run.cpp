@@ -1,0 +1,141 @@
+#include "launcher/update_run.h"
+
+#include "launcher/protocol.h"
+#include "process/command_lines.h"
+#include "process/starters.h"
+#include "support/log.h"
+#include "support/wide_string_buffer.h"
+
+namespace {
+
+constexpr wchar_t FailureRecordName[] = L"kv-failure-launcher.txt";
+constexpr char FailureRecordFields[] = "java,0x%08X,%s,";
+constexpr int FieldsBufferSize = 64;
+
+// wsprintfA writes at most 1024 bytes and a terminator. 256 UTF-16 units take
+// at most 768 bytes in any ANSI code page (three per unit in UTF-8).
+constexpr int WsprintfBufferSize = 1025;
+constexpr int ChunkUnits = 256;
+
+// Converts `value` through wsprintfA's own %S, a chunk at a time, so that the
+// record holds exactly the characters, and the replacements, that the
+// platform's conversion gives. With `out` null it only counts the bytes.
+DWORD ConvertLikeWsprintf(const wchar_t* value, char* out) {
+  DWORD total = 0;
+  wchar_t chunk[ChunkUnits + 1];
+  char converted[WsprintfBufferSize];
+  int start = 0;
+  while (value[start] != L'\0') {
+    int take = 0;
+    while (take < ChunkUnits && value[start + take] != L'\0') {
+      chunk[take] = value[start + take];
+      ++take;
+    }
+    // Never split a surrogate pair: the pair converts as one character.
+    if (value[start + take] != L'\0' && IS_HIGH_SURROGATE(chunk[take - 1])) {
+      --take;
+    }
+    chunk[take] = L'\0';
+    int bytes = wsprintfA(converted, "%S", chunk);
+    for (int index = 0; out != nullptr && index < bytes; ++index) {
+      out[total + index] = converted[index];
+    }
+    total += static_cast<DWORD>(bytes);
+    start += take;
+  }
+  return total;
+}
+
+}  // namespace
+
+DWORD RunUpdate(
+    bool isDirect,
+    bool isChild,
+    bool isElevate,
+    const wchar_t* bootSourceDirectory,
+    const wchar_t* settingsDirectory,
+    const wchar_t* installDirectory,
+    const wchar_t* passThroughA,
+    const wchar_t* passThroughB,
+    const wchar_t* passThroughC) {
+  OpenLog(ExeDirectory);
+
+  HANDLE child = nullptr;
+  DWORD code = 0;
+  if (isDirect || isChild) {
+    code = StartUpdater(
+        bootSourceDirectory, settingsDirectory, installDirectory,
+        passThroughA, passThroughB, passThroughC, &child);
+  } else {
+    code = StartElevatedChild(
+        bootSourceDirectory, settingsDirectory, installDirectory,
+        passThroughA, passThroughB, passThroughC, &child);
+  }
+  if (code != 0) {
+    return code;  // Already logged; nothing ran, so no record and no restart.
+  }
+
+  DWORD exitCode = WaitForChild(child);
+  CloseHandle(child);
+
+  // In elevate mode the elevated instance ran the updater and wrote any record.
+  if (exitCode != 0 && (isDirect || isChild)) {
+    WriteFailureRecord(exitCode, isDirect, passThroughA);
+  }
+  // The product is restarted by the instance the invoking party started, so
+  // it never inherits the elevated rights.
+  if (exitCode == 0 && (isDirect || isElevate)) {
+    StartProduct(installDirectory);
+  }
+  return exitCode;
+}
+
+char* FormatFailureRecord(DWORD exitCode, bool isDirect, const wchar_t* passThroughA, DWORD* length) {
+  char fields[FieldsBufferSize];
+  int fieldsLength = wsprintfA(fields, FailureRecordFields, exitCode, isDirect ? "direct" : "elevated");
+  DWORD valueLength = ConvertLikeWsprintf(passThroughA, nullptr);
+
+  char* record = static_cast<char*>(HeapAlloc(
+      GetProcessHeap(), /* dwFlags */ 0, static_cast<SIZE_T>(fieldsLength) + valueLength));
+  if (record == nullptr) {
+    return nullptr;
+  }
+  for (int index = 0; index < fieldsLength; ++index) {
+    record[index] = fields[index];
+  }
+  ConvertLikeWsprintf(passThroughA, record + fieldsLength);
+  *length = static_cast<DWORD>(fieldsLength) + valueLength;
+  return record;
+}
+
+void WriteFailureRecord(DWORD exitCode, bool isDirect, const wchar_t* passThroughA) {
+  WideStringBuffer semaphore(0);
+  semaphore.Append(ExeDirectory);
+  semaphore.Append(JavaSemaphoreName);
+  if (GetFileAttributesW(semaphore.Text()) != INVALID_FILE_ATTRIBUTES) {
+    return;  // The updater reported the failure itself.
+  }
+
+  DWORD length = 0;
+  char* record = FormatFailureRecord(exitCode, isDirect, passThroughA, &length);
+  if (record == nullptr) {
+    return;
+  }
+  WideStringBuffer path(0);
+  path.Append(ExeDirectory);
+  path.Append(FailureRecordName);
+  HANDLE file = CreateFileW(
+      /* lpFileName */ path.Text(),
+      /* dwDesiredAccess */ GENERIC_WRITE,
+      /* dwShareMode */ 0,
+      /* lpSecurityAttributes */ nullptr,
+      /* dwCreationDisposition */ CREATE_ALWAYS,
+      /* dwFlagsAndAttributes */ 0,
+      /* hTemplateFile */ nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    WriteFile(file, record, length, &written, /* lpOverlapped */ nullptr);
+    CloseHandle(file);
+  }
+  HeapFree(GetProcessHeap(), /* dwFlags */ 0, record);
+}

@@ -1,0 +1,154 @@
+#include "process/starters.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+
+#include "support/log.h"
+
+namespace {
+
+constexpr wchar_t StartLine[] = L"Starting %s:\n";
+constexpr wchar_t ElevatedStartLine[] = L"Starting elevated child:\n";
+constexpr wchar_t CommandPrefix[] = L"    cmd=";
+constexpr wchar_t FilePrefix[] = L"    exe=";
+constexpr wchar_t ParametersPrefix[] = L"    arg=";
+constexpr wchar_t LineFeed[] = L"\n";
+constexpr wchar_t ChildOutputBanner[] =
+    L"--Child output here---------------------------------------------\n";
+constexpr wchar_t ElevatedOutputBanner[] =
+    L"--Elevated child output here------------------------------------\n";
+constexpr wchar_t ExitBanner[] =
+    L"--Child exited with code 0x%08X----------------------------\n";
+constexpr wchar_t ErrorLine[] = L"Error: %s: 0x%08X\n";
+
+constexpr wchar_t ElevationVerb[] = L"runas";
+
+void LogStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog) {
+  LogFormat(StartLine, label);
+  LogText(CommandPrefix);
+  LogText(commandLine);
+  LogText(LineFeed);
+  if (redirectToLog) {
+    LogText(ChildOutputBanner);
+  }
+}
+
+}  // namespace
+
+DWORD StartProcess(
+    wchar_t* commandLine,
+    const wchar_t* label,
+    WORD showMode,
+    bool redirectToLog,
+    HANDLE* child) {
+  *child = nullptr;
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  if (redirectToLog) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = LogHandle;
+    startup.hStdError = LogHandle;
+  }
+  if (showMode != ShowDefault) {
+    startup.dwFlags |= STARTF_USESHOWWINDOW;
+    startup.wShowWindow = showMode;
+  }
+  PROCESS_INFORMATION process = {};
+
+  LogStart(commandLine, label, redirectToLog);
+
+  BOOL started = CreateProcessW(
+      /* lpApplicationName */ nullptr,
+      /* lpCommandLine */ commandLine,
+      /* lpProcessAttributes */ nullptr,
+      /* lpThreadAttributes */ nullptr,
+      /* bInheritHandles */ redirectToLog ? TRUE : FALSE,
+      /* dwCreationFlags */ 0,
+      /* lpEnvironment */ nullptr,
+      /* lpCurrentDirectory */ nullptr,
+      /* lpStartupInfo */ &startup,
+      /* lpProcessInformation */ &process);
+  if (!started) {
+    DWORD error = FailureCode(GetLastError());
+    LogFormat(ErrorLine, L"CreateProcessW", error);
+    return error;
+  }
+  CloseHandle(process.hThread);
+  *child = process.hProcess;
+  return 0;
+}
+
+void RefuseStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog, DWORD code) {
+  LogStart(commandLine, label, redirectToLog);
+  LogFormat(ErrorLine, L"CreateProcessW", code);
+}
+
+DWORD StartElevated(
+    const wchar_t* file,
+    const wchar_t* parameters,
+    WORD showMode,
+    HANDLE* child) {
+  *child = nullptr;
+
+  // The shell may hand the verb to COM extensions.
+  CoInitializeEx(/* pvReserved */ nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+
+  SHELLEXECUTEINFOW execute = {};
+  execute.cbSize = sizeof(execute);
+  execute.fMask = SEE_MASK_NOCLOSEPROCESS;  // Hand back the process to wait for.
+  execute.lpVerb = ElevationVerb;
+  execute.lpFile = file;
+  execute.lpParameters = parameters;
+  execute.nShow = showMode;
+
+  LogText(ElevatedStartLine);
+  LogText(FilePrefix);
+  LogText(file);
+  LogText(LineFeed);
+  LogText(ParametersPrefix);
+  LogText(parameters);
+  LogText(LineFeed);
+  LogText(ElevatedOutputBanner);
+
+  BOOL started = ShellExecuteExW(&execute);
+  DWORD error = started ? 0 : FailureCode(GetLastError());
+  CoUninitialize();
+
+  // The shell may report success without a process (DDE and some
+  // associations); there is then nothing to wait for and no exit code.
+  if (started && execute.hProcess == nullptr) {
+    error = ErrorStartedWithoutProcess;
+  }
+  if (error != 0) {
+    if (execute.hProcess != nullptr) {
+      CloseHandle(execute.hProcess);
+    }
+    LogFormat(ErrorLine, L"ShellExecuteExW", error);
+    return error;
+  }
+  *child = execute.hProcess;
+  return 0;
+}
+
+DWORD WaitForChild(HANDLE child) {
+  DWORD exitCode = 0;
+  const wchar_t* failedCall = nullptr;
+  DWORD error = 0;
+  if (WaitForSingleObject(child, INFINITE) != WAIT_OBJECT_0) {
+    failedCall = L"WaitForSingleObject";
+    error = FailureCode(GetLastError());
+  } else if (!GetExitCodeProcess(child, &exitCode)) {
+    failedCall = L"GetExitCodeProcess";
+    error = FailureCode(GetLastError());
+  }
+
+  // Ends a last line that the child left unterminated.
+  LogText(LineFeed);
+  if (failedCall != nullptr) {
+    LogFormat(ErrorLine, failedCall, error);
+    return error;
+  }
+  LogFormat(ExitBanner, exitCode);
+  return exitCode;
+}

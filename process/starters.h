@@ -1,0 +1,46 @@
+#pragma once
+
+#include <windows.h>
+
+// Starting children, plainly or through the shell's elevation verb, and
+// waiting for them. Each start is logged with the command it ran; a failure
+// is logged as "Error: <call>: 0x%08X" and its Windows error code returned.
+// On success the caller owns the handle in `child`; after a failure it is null.
+
+// Code for a shell start that reports success but hands back no process:
+// nothing could be waited for, so the update cannot count as done.
+constexpr DWORD ErrorStartedWithoutProcess = ERROR_INVALID_HANDLE;
+// Code for a call that reports failure but leaves no error code.
+constexpr DWORD ErrorWithoutCode = ERROR_GEN_FAILURE;
+
+// The show mode that leaves a child its default window state.
+constexpr WORD ShowDefault = SW_SHOWDEFAULT;
+
+// A failure's code, never 0: a failure must not read as success.
+inline DWORD FailureCode(DWORD lastError) { return lastError != 0 ? lastError : ErrorWithoutCode; }
+
+// `commandLine` must be writable: CreateProcessW may write into it. With
+// `redirectToLog`, the child's stdout and stderr are LogHandle and it
+// inherits handles.
+DWORD StartProcess(
+    wchar_t* commandLine,
+    const wchar_t* label,
+    WORD showMode,
+    bool redirectToLog,
+    HANDLE* child);
+
+// Logs a start that was refused before it reached the system, just as a
+// failed StartProcess logs it.
+void RefuseStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog, DWORD code);
+
+// Runs `file` with the "runas" verb, which raises the elevation prompt.
+DWORD StartElevated(
+    const wchar_t* file,
+    const wchar_t* parameters,
+    WORD showMode,
+    HANDLE* child);
+
+// Waits without a time limit, logs the exit code and returns it. A wait or
+// query that fails is logged and its error code returned instead, never 0.
+// Does not close the handle.
+DWORD WaitForChild(HANDLE child);

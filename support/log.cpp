@@ -1,0 +1,79 @@
+#include "support/log.h"
+
+#include <stdarg.h>
+
+#include "support/wide_string_buffer.h"
+
+HANDLE LogHandle = nullptr;
+
+namespace {
+
+constexpr wchar_t LogFileName[] = L"kv-out.txt";
+constexpr unsigned long long FormattedLineCapacity = 4096;
+
+}  // namespace
+
+void OpenLog(const wchar_t* directory) {
+  WideStringBuffer path(0);
+  path.Append(directory);
+  path.Append(LogFileName);
+
+  SECURITY_ATTRIBUTES inheritable = {};
+  inheritable.nLength = sizeof(inheritable);
+  inheritable.bInheritHandle = TRUE;
+
+  // Both launchers of an elevated run have the file open at once, and the
+  // invoking party may read it meanwhile: share reading and writing.
+  LogHandle = CreateFileW(
+      /* lpFileName */ path.Text(),
+      /* dwDesiredAccess */ GENERIC_WRITE,
+      /* dwShareMode */ FILE_SHARE_READ | FILE_SHARE_WRITE,
+      /* lpSecurityAttributes */ &inheritable,
+      /* dwCreationDisposition */ OPEN_ALWAYS,
+      /* dwFlagsAndAttributes */ 0,
+      /* hTemplateFile */ nullptr);
+}
+
+void LogText(const wchar_t* text) {
+  int characters = lstrlenW(text);
+  if (characters == 0) {
+    return;
+  }
+  int bytes = WideCharToMultiByte(
+      /* CodePage */ CP_UTF8,
+      /* dwFlags */ 0,
+      /* lpWideCharStr */ text,
+      /* cchWideChar */ characters,
+      /* lpMultiByteStr */ nullptr,
+      /* cbMultiByte */ 0,
+      /* lpDefaultChar */ nullptr,
+      /* lpUsedDefaultChar */ nullptr);
+  if (bytes <= 0) {
+    return;
+  }
+  HANDLE heap = GetProcessHeap();
+  char* block = static_cast<char*>(HeapAlloc(heap, /* dwFlags */ 0, static_cast<SIZE_T>(bytes)));
+  if (block == nullptr) {
+    return;  // Logging never ends the launcher: this text is lost, nothing else.
+  }
+  bytes = WideCharToMultiByte(CP_UTF8, 0, text, characters, block, bytes, nullptr, nullptr);
+
+  // Another process may have written through its own handle since our last
+  // write (the elevated instance, the updater): seek to the end every time.
+  // The high half must be passed, or the seek fails once the never-trimmed
+  // file passes 4 GiB and the write would land over older text.
+  LONG distanceHigh = 0;
+  SetFilePointer(LogHandle, /* lDistanceToMove */ 0, &distanceHigh, FILE_END);
+  DWORD written = 0;
+  WriteFile(LogHandle, block, static_cast<DWORD>(bytes), &written, /* lpOverlapped */ nullptr);
+  HeapFree(heap, /* dwFlags */ 0, block);
+}
+
+void LogFormat(const wchar_t* format, ...) {
+  WideStringBuffer line(FormattedLineCapacity);
+  va_list arguments;
+  va_start(arguments, format);
+  wvsprintfW(line.Text(), format, arguments);
+  va_end(arguments);
+  LogText(line.Text());
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <windows.h>
+
+// The launcher's log, kv-out.txt in its directory: UTF-8 without a byte-order
+// mark, lines ending in a bare line feed, appended to across runs and never
+// trimmed. Writes never report failure: a log that cannot be written loses
+// only its own text and never stops an update.
+
+// Set once by OpenLog and never closed: it ends with the process. It is
+// inheritable so that the updater can write through it as its stdout/stderr.
+// Holds INVALID_HANDLE_VALUE when the file could not be opened.
+extern HANDLE LogHandle;
+
+// `directory` ends in a separator; the caller passes ExeDirectory.
+void OpenLog(const wchar_t* directory);
+
+// Appends the UTF-8 form of `text`. Adds no line end.
+void LogText(const wchar_t* text);
+
+// For short lines only (wvsprintfW stops at 1024 characters): labels and
+// codes. Paths and command lines go through LogText.
+void LogFormat(const wchar_t* format, ...);

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <windows.h>
+
+// The launcher's one growable string: zero-terminated UTF-16 text in a single
+// block on the process heap. Every path, child command line and formatted log
+// line is built in one, owned by a local of the function that builds it.
+//
+// A failed allocation ends the process with ExitOutOfMemory (8): no caller
+// ever sees a partial text.
+class WideStringBuffer {
+ public:
+  // Capacity 0 leaves Text() null until the first Append.
+  explicit WideStringBuffer(unsigned long long initialCapacity);
+  ~WideStringBuffer();
+
+  WideStringBuffer(const WideStringBuffer&) = delete;
+  WideStringBuffer& operator=(const WideStringBuffer&) = delete;
+
+  void Append(const wchar_t* s);
+  void AppendCharacter(wchar_t c);
+
+  // Grows the block to max(2 x capacity, minimum) characters, terminator
+  // included, and moves the text into it.
+  void Reserve(unsigned long long minimum);
+
+  // Writable, so that a command line can go to CreateProcessW and a log line
+  // can be formatted in place. Such writes leave length() behind; a buffer
+  // written that way is only read afterwards.
+  wchar_t* Text() const { return text; }
+  unsigned long long Length() const { return length; }
+  unsigned long long Capacity() const { return capacity; }
+
+ private:
+  void Release();
+
+  wchar_t* text;
+  unsigned long long length;
+  unsigned long long capacity;
+};

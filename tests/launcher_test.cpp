@@ -1,0 +1,230 @@
+// The real executable, end to end: laid out in a scratch directory with the
+// stand-in Java runtime and product, started with a command line, and judged
+// by its full exit code, its standard error and the files it leaves.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/launcher_fixture.h"
+
+namespace {
+
+const char RefusalText[] =
+    "This executable is used as part of Lindquay's update process and should not be invoked directly.";
+
+}  // namespace
+
+TEST_F(LauncherRun, WithoutArgumentsRefusesAfterDeletingTheScriptSemaphore) {
+  WriteBytes(app + L"kv-scriptSemaphore", "");
+  ProcessResult result = RunRaw(L"");
+  ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0x20000001u);
+  EXPECT_EQ(result.standardError, RefusalText);
+  EXPECT_EQ(result.standardError.size(), 96u);
+  EXPECT_EQ(result.standardOutput, "");
+  EXPECT_FALSE(FileExists(app + L"kv-scriptSemaphore"));
+  EXPECT_FALSE(FileExists(app + L"kv-out.txt"));
+}
+
+TEST_F(LauncherRun, ProtocolErrorsEndWithTheirCodeAndNothingElse) {
+  const std::wstring six = L" B S I A P C";
+  const struct {
+    std::wstring arguments;
+    DWORD exitCode;
+    bool refused;
+  } cases[] = {
+      {L"2 --direct" + six, 0x20000002, false},
+      {L"1 --Direct" + six, 0x20000003, false},
+      {L"2", 0x20000002, false},
+      {L"1 --other", 0x20000003, false},
+      {L"\" 1\" --direct" + six, 0x20000002, false},
+      {L"1 \"--direct \"" + six, 0x20000003, false},
+      {L"1 --DIRECT" + six, 0x20000003, false},
+      {L"1 --direct B S I", 0x20000001, true},
+      {L"1", 0x20000001, true},
+  };
+  for (const auto& c : cases) {
+    WriteBytes(app + L"kv-scriptSemaphore", "");
+    ProcessResult result = RunRaw(c.arguments);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, c.exitCode) << Utf8(c.arguments);
+    EXPECT_EQ(result.standardError, c.refused ? RefusalText : "") << Utf8(c.arguments);
+    EXPECT_FALSE(FileExists(app + L"kv-scriptSemaphore")) << Utf8(c.arguments);
+    EXPECT_FALSE(FileExists(app + L"kv-out.txt")) << Utf8(c.arguments);
+    EXPECT_FALSE(JavaRan());
+  }
+}
+
+TEST_F(LauncherRun, DirectSuccessLogsTheWholeRunAndRestartsTheProduct) {
+  ScopedEnvironment output(L"STANDIN_STDOUT", L"ok\n");
+  ProcessResult result = Run(L"--direct", Values());
+  ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(result.standardError, "");
+  EXPECT_EQ(Log(), UpdaterStartLines(Values()) + "ok\n" + ExitLines(0) + ProductStartLines());
+
+  ProductRecord product = WaitForProduct();
+  ASSERT_TRUE(product.started);
+  EXPECT_EQ(product.parentProcessId, result.processId);
+  EXPECT_EQ(product.commandLine, L"\"" + install + L"\\bin\\lindquay.exe\"");
+  EXPECT_FALSE(FileExists(app + L"kv-failure-launcher.txt"));
+  EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(Values()));
+}
+
+TEST_F(LauncherRun, DirectFailureWritesTheRecordAndStartsNothing) {
+  ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"1");
+  std::vector<std::wstring> values = Values();
+  values[3] = L"pass A \u00e9";
+  ProcessResult result = Run(L"--direct", values);
+  EXPECT_EQ(result.exitCode, 1u);
+  EXPECT_EQ(ReadBytes(app + L"kv-failure-launcher.txt"), "java,0x00000001,direct,pass A \xE9");
+  EXPECT_EQ(Log(), UpdaterStartLines(values) + ExitLines(1));
+  EXPECT_FALSE(ProductStartedWithin(300));
+}
+
+TEST_F(LauncherRun, TheUpdatersExitCodeComesBackWhole) {
+  const DWORD codes[] = {3, 259, 0x20000001, 0xC0000005, 0xFFFFFFFF};
+  for (DWORD code : codes) {
+    ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", std::to_wstring(code));
+    ProcessResult result = Run(L"--direct", Values());
+    EXPECT_EQ(result.exitCode, code);
+    char expected[64];
+    wsprintfA(expected, "java,0x%08X,direct,A", code);
+    EXPECT_EQ(ReadBytes(app + L"kv-failure-launcher.txt"), expected);
+  }
+  EXPECT_FALSE(ProductStartedWithin(300));
+}
+
+TEST_F(LauncherRun, TheRecordIsReplacedAndSuppressedByASemaphoreFileOrDirectory) {
+  ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"2");
+  WriteBytes(app + L"kv-failure-launcher.txt", "an older and much longer record that must go away");
+  Run(L"--direct", Values());
+  EXPECT_EQ(ReadBytes(app + L"kv-failure-launcher.txt"), "java,0x00000002,direct,A");
+
+  const wchar_t* kinds[] = {L"file", L"dir"};
+  for (const wchar_t* kind : kinds) {
+    DeleteFileW((app + L"kv-failure-launcher.txt").c_str());
+    ScopedEnvironment semaphore(L"STANDIN_SEMAPHORE", kind);
+    ProcessResult result = Run(L"--direct", Values());
+    EXPECT_EQ(result.exitCode, 2u);
+    EXPECT_TRUE(FileExists(app + L"kv-javaSemaphore")) << "the stand-in was given the semaphore's path";
+    EXPECT_FALSE(FileExists(app + L"kv-failure-launcher.txt")) << Utf8(kind);
+    RemoveTree(app + L"kv-javaSemaphore");
+    DeleteFileW((app + L"kv-javaSemaphore").c_str());
+  }
+}
+
+TEST_F(LauncherRun, BothOutputStreamsOfTheUpdaterGoIntoTheLog) {
+  ScopedEnvironment output(L"STANDIN_STDOUT", L"out line\n");
+  ScopedEnvironment error(L"STANDIN_STDERR", L"err line without end");
+  ProcessResult result = Run(L"--direct", Values());
+  EXPECT_EQ(result.standardOutput, "");
+  EXPECT_EQ(result.standardError, "");
+  EXPECT_EQ(Log(), UpdaterStartLines(Values()) + "out line\nerr line without end" + ExitLines(0) + ProductStartLines());
+}
+
+TEST_F(LauncherRun, AMissingJavaRuntimeEndsWithTheCodeOfTheFailedStart) {
+  DeleteFileW((app + L"kv-jre\\bin\\java.exe").c_str());
+  ProcessResult result = Run(L"--direct", Values());
+  EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Log(), UpdaterStartLines(Values()) + "Error: CreateProcessW: 0x00000002\n");
+  EXPECT_FALSE(FileExists(app + L"kv-failure-launcher.txt"));
+  EXPECT_FALSE(ProductStartedWithin(300));
+
+  result = Run(L"--elevate", Values());
+  EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  std::string log = Log();
+  EXPECT_NE(log.find(UpdaterStartLines(Values()) + "Error: CreateProcessW: 0x00000002\n" + ExitLines(2)), std::string::npos)
+      << log;
+  EXPECT_FALSE(FileExists(app + L"kv-failure-launcher.txt"));
+  EXPECT_FALSE(ProductStartedWithin(300));
+}
+
+TEST_F(LauncherRun, ElevatedSuccessRunsTheUpdaterInTheChildAndTheProductFromTheFirstInstance) {
+  ScopedEnvironment output(L"STANDIN_STDOUT", L"ok\n");
+  std::vector<std::wstring> values = {L"C:\\boot dir\\", L"S \"q\"", install, L"A\\", L"", L"\u4e2d\U0001F600"};
+  ProcessResult result = Run(L"--elevate", values);
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(
+      Log(),
+      ElevatedStartLines(values) + UpdaterStartLines(values) + "ok\n" + ExitLines(0) + ExitLines(0) +
+          ProductStartLines());
+  EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(values));
+  EXPECT_EQ(JavaArgv(), ExpectedJavaArguments(values));
+
+  ProductRecord product = WaitForProduct();
+  ASSERT_TRUE(product.started);
+  EXPECT_EQ(product.parentProcessId, result.processId) << "the first instance, never the elevated one";
+}
+
+TEST_F(LauncherRun, ElevatedFailureIsRecordedByTheChildOnly) {
+  ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"0xC0000005");
+  ProcessResult result = Run(L"--elevate", Values());
+  EXPECT_EQ(result.exitCode, 0xC0000005u);
+  EXPECT_EQ(ReadBytes(app + L"kv-failure-launcher.txt"), "java,0xC0000005,elevated,A");
+  EXPECT_EQ(
+      Log(), ElevatedStartLines(Values()) + UpdaterStartLines(Values()) + ExitLines(0xC0000005) + ExitLines(0xC0000005));
+  EXPECT_FALSE(ProductStartedWithin(300));
+}
+
+TEST_F(LauncherRun, ChildModeNeverStartsTheProduct) {
+  ProcessResult result = Run(L"--child", Values());
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(Log(), UpdaterStartLines(Values()) + ExitLines(0));
+  EXPECT_FALSE(ProductStartedWithin(300));
+
+  ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"4");
+  result = Run(L"--child", Values());
+  EXPECT_EQ(result.exitCode, 4u);
+  EXPECT_EQ(ReadBytes(app + L"kv-failure-launcher.txt"), "java,0x00000004,elevated,A");
+}
+
+TEST_F(LauncherRun, TheLogIsAppendedAcrossRunsInUtf8WithoutCarriageReturns) {
+  ScopedEnvironment output(L"STANDIN_STDOUT", L"\u00e9\n");
+  std::vector<std::wstring> values = Values();
+  values[0] = L"C:\\\u00e9t\u00e9";
+  Run(L"--direct", values);
+  std::string first = Log();
+  Run(L"--child", values);
+  std::string both = Log();
+  ASSERT_GT(both.size(), first.size());
+  EXPECT_EQ(both.substr(0, first.size()), first);
+  EXPECT_EQ(both.substr(first.size()), UpdaterStartLines(values) + "\xC3\xA9\n" + ExitLines(0));
+  EXPECT_NE(first.find("C:\\\xC3\xA9t\xC3\xA9"), std::string::npos);
+  EXPECT_EQ(both.find('\r'), std::string::npos);
+}
+
+TEST_F(LauncherRun, ALineLongerThan1024CharactersIsLoggedWhole) {
+  std::vector<std::wstring> values = Values();
+  values[1] = std::wstring(3000, L's') + L"\\";
+  ProcessResult result = Run(L"--direct", values);
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(Log(), UpdaterStartLines(values) + ExitLines(0) + ProductStartLines());
+  EXPECT_EQ(JavaArgv(), ExpectedJavaArguments(values));
+}
+
+TEST_F(LauncherRun, HardValuesReachTheUpdaterExactlyAndAsOneArgumentEach) {
+  std::vector<std::wstring> values = {
+      L"C:\\dir\\", L"a\"b", L"\\\\\"", L"tab\there", L"*?@%PATH%", L"\" -Dinjected=1 \""};
+  Run(L"--direct", values);
+  EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(values));
+  EXPECT_EQ(JavaArgv(), ExpectedJavaArguments(values));
+}
+
+TEST_F(LauncherRun, TheProductPathIsQuotedSoAPlantedProgramNeverRuns) {
+  std::wstring spaced = scratch.Path() + L"Program Files\\Lindquay";
+  CreateDirectoryW((scratch.Path() + L"Program Files").c_str(), nullptr);
+  CreateDirectoryW(spaced.c_str(), nullptr);
+  CreateDirectoryW((spaced + L"\\bin").c_str(), nullptr);
+  CopyFileW((TestProgramDirectory() + L"product-standin.exe").c_str(), (spaced + L"\\bin\\lindquay.exe").c_str(), FALSE);
+  // An unquoted line would start this one first.
+  CopyFileW((TestProgramDirectory() + L"product-standin.exe").c_str(), (scratch.Path() + L"Program.exe").c_str(), FALSE);
+
+  std::vector<std::wstring> values = Values();
+  values[2] = spaced;
+  EXPECT_EQ(Run(L"--direct", values).exitCode, 0u);
+  ProductRecord product = WaitForProduct(spaced + L"\\bin\\");
+  EXPECT_TRUE(product.started);
+  EXPECT_FALSE(FileExists(scratch.Path() + L"product-started.txt"));
+}

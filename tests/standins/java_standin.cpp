@@ -1,0 +1,98 @@
+// Stands in for kv-jre\bin\java.exe in the tests. It records the command line
+// it received, in its own directory:
+//   java-cmdline.txt  the raw line (UTF-16)
+//   java-split.bin    the line as CommandLineToArgvW splits it
+//   java-argv.bin     the line as this C runtime's argv has it
+// (each .bin file holds the arguments as zero-terminated UTF-16 strings, one
+// after the other). Then it does what the environment asks:
+//   STANDIN_STDOUT, STANDIN_STDERR  text to print (as UTF-8)
+//   STANDIN_OUTPUT_BYTES            that many pattern bytes on stdout
+//   STANDIN_SLEEP_MS                time to sleep before exiting
+//   STANDIN_SEMAPHORE               "file" or "dir": create the semaphore it
+//                                   was given (its eleventh argument)
+//   STANDIN_EXIT_CODE               the exit code (decimal or 0x hex)
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "tests/standins/standin.h"
+
+namespace {
+
+constexpr int SemaphoreArgumentIndex = 11;
+
+void WriteArgumentList(const std::wstring& path, wchar_t** arguments, int count) {
+  std::wstring joined;
+  for (int index = 0; index < count; ++index) {
+    joined += arguments[index];
+    joined.push_back(L'\0');
+  }
+  WriteWholeFile(path, joined.data(), joined.size() * sizeof(wchar_t));
+}
+
+void WriteToHandle(HANDLE handle, const char* bytes, size_t count) {
+  while (count > 0) {
+    DWORD chunk = count > (1u << 20) ? (1u << 20) : static_cast<DWORD>(count);
+    DWORD written = 0;
+    if (!WriteFile(handle, bytes, chunk, &written, nullptr) || written == 0) {
+      return;
+    }
+    bytes += written;
+    count -= written;
+  }
+}
+
+void WritePattern(HANDLE handle, unsigned long long count) {
+  std::vector<char> block(1 << 20);
+  unsigned long long offset = 0;
+  while (offset < count) {
+    size_t chunk = count - offset < block.size() ? static_cast<size_t>(count - offset) : block.size();
+    for (size_t index = 0; index < chunk; ++index) {
+      block[index] = StandinPatternByte(offset + index);
+    }
+    WriteToHandle(handle, block.data(), chunk);
+    offset += chunk;
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::wstring directory = OwnDirectory();
+  const wchar_t* commandLine = GetCommandLineW();
+  WriteWholeFile(directory + L"java-cmdline.txt", commandLine, wcslen(commandLine) * sizeof(wchar_t));
+  int splitCount = 0;
+  wchar_t** split = CommandLineToArgvW(commandLine, &splitCount);
+  WriteArgumentList(directory + L"java-split.bin", split, split != nullptr ? splitCount : 0);
+  WriteArgumentList(directory + L"java-argv.bin", argv, argc);
+
+  std::string output = ToUtf8(EnvironmentValue(L"STANDIN_STDOUT"));
+  WriteToHandle(GetStdHandle(STD_OUTPUT_HANDLE), output.data(), output.size());
+  std::string error = ToUtf8(EnvironmentValue(L"STANDIN_STDERR"));
+  WriteToHandle(GetStdHandle(STD_ERROR_HANDLE), error.data(), error.size());
+  std::wstring patternBytes = EnvironmentValue(L"STANDIN_OUTPUT_BYTES");
+  if (!patternBytes.empty()) {
+    WritePattern(GetStdHandle(STD_OUTPUT_HANDLE), wcstoull(patternBytes.c_str(), nullptr, 0));
+  }
+
+  std::wstring semaphore = EnvironmentValue(L"STANDIN_SEMAPHORE");
+  if (!semaphore.empty() && split != nullptr && splitCount > SemaphoreArgumentIndex) {
+    const wchar_t* path = split[SemaphoreArgumentIndex];
+    if (semaphore == L"dir") {
+      CreateDirectoryW(path, nullptr);
+    } else {
+      WriteWholeFile(path, "", 0);
+    }
+  }
+
+  std::wstring sleep = EnvironmentValue(L"STANDIN_SLEEP_MS");
+  if (!sleep.empty()) {
+    Sleep(static_cast<DWORD>(wcstoul(sleep.c_str(), nullptr, 0)));
+  }
+  std::wstring exitCode = EnvironmentValue(L"STANDIN_EXIT_CODE");
+  // ExitProcess carries every 32-bit code, 0xC0000005 included.
+  ExitProcess(exitCode.empty() ? 0 : static_cast<UINT>(wcstoul(exitCode.c_str(), nullptr, 0)));
+}

@@ -1,0 +1,35 @@
+// Stands in for the product, bin\lindquay.exe. It records, in its own
+// directory, in product-started.txt (UTF-16): its process id, its parent's
+// process id and its command line, one to a line.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <string>
+
+#include "tests/standins/standin.h"
+
+namespace {
+
+DWORD ParentProcessId() {
+  DWORD self = GetCurrentProcessId();
+  DWORD parent = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == self) {
+      parent = entry.th32ParentProcessID;
+    }
+  }
+  CloseHandle(snapshot);
+  return parent;
+}
+
+}  // namespace
+
+int wmain() {
+  std::wstring record = std::to_wstring(GetCurrentProcessId()) + L"\n" +
+                        std::to_wstring(ParentProcessId()) + L"\n" + GetCommandLineW();
+  WriteWholeFile(OwnDirectory() + L"product-started.txt", record.data(), record.size() * sizeof(wchar_t));
+  return 0;
+}

@@ -1,0 +1,85 @@
+#include "process/starters.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/log.h"
+#include "tests/test_support.h"
+
+namespace {
+
+// Starts children for real, with the log in a scratch directory.
+class Starters : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OpenLog(scratch.Path().c_str());
+    child = scratch.Path() + L"child.exe";
+    CopyFileW((TestProgramDirectory() + L"java-standin.exe").c_str(), child.c_str(), FALSE);
+  }
+  void TearDown() override {
+    CloseHandle(LogHandle);
+    LogHandle = nullptr;
+  }
+  std::string Log() { return ReadBytes(scratch.Path() + L"kv-out.txt"); }
+
+  ScratchDirectory scratch;
+  std::wstring child;
+};
+
+const char ChildBanner[] = "--Child output here---------------------------------------------\n";
+
+}  // namespace
+
+TEST_F(Starters, AProgramThatIsMissingIsLoggedAndItsCodeReturned) {
+  std::wstring line = L"\"" + scratch.Path() + L"missing.exe\" -x";
+  HANDLE handle = reinterpret_cast<HANDLE>(1);
+  DWORD code = StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, &handle);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(Log(), "Starting updater:\n    cmd=" + Utf8(line) + "\n" + ChildBanner + "Error: CreateProcessW: 0x00000002\n");
+}
+
+TEST_F(Starters, ARedirectedChildWritesIntoTheLogAndItsCodeIsReturned) {
+  ScopedEnvironment output(L"STANDIN_STDOUT", L"to stdout\n");
+  ScopedEnvironment error(L"STANDIN_STDERR", L"to stderr");
+  ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"3");
+  std::wstring line = L"\"" + child + L"\"";
+  HANDLE handle = nullptr;
+  ASSERT_EQ(StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, &handle), 0u);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(WaitForChild(handle), 3u);
+  CloseHandle(handle);
+  EXPECT_EQ(
+      Log(),
+      "Starting updater:\n    cmd=" + Utf8(line) + "\n" + ChildBanner +
+          "to stdout\nto stderr\n--Child exited with code 0x00000003----------------------------\n");
+}
+
+TEST_F(Starters, AChildWithoutRedirectionGetsNoBannerAndLeavesTheLogAlone) {
+  ScopedEnvironment output(L"STANDIN_STDOUT", L"not in the log\n");
+  std::wstring line = L"\"" + child + L"\"";
+  HANDLE handle = nullptr;
+  ASSERT_EQ(StartProcess(line.data(), L"product", ShowDefault, /* redirectToLog */ false, &handle), 0u);
+  WaitForSingleObject(handle, INFINITE);
+  CloseHandle(handle);
+  EXPECT_EQ(Log(), "Starting product:\n    cmd=" + Utf8(line) + "\n");
+}
+
+TEST_F(Starters, AWaitOrQueryThatFailsIsNeverASuccess) {
+  EXPECT_EQ(WaitForChild(nullptr), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  // An event can be waited for but has no exit code to query.
+  HANDLE signalled = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  EXPECT_EQ(WaitForChild(signalled), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  CloseHandle(signalled);
+  EXPECT_EQ(
+      Log(),
+      "\nError: WaitForSingleObject: 0x00000006\n"
+      "\nError: GetExitCodeProcess: 0x00000006\n");
+}
+
+TEST(FailureCode, IsNeverZero) {
+  EXPECT_EQ(FailureCode(0), ErrorWithoutCode);
+  EXPECT_NE(ErrorWithoutCode, 0u);
+  EXPECT_EQ(FailureCode(ERROR_CANCELLED), static_cast<DWORD>(ERROR_CANCELLED));
+}

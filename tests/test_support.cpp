@@ -1,0 +1,173 @@
+#include "tests/test_support.h"
+
+namespace {
+
+std::wstring TemporaryFile(const std::wstring& directory, const wchar_t* prefix) {
+  wchar_t name[MAX_PATH];
+  GetTempFileNameW(directory.c_str(), prefix, 0, name);
+  return name;
+}
+
+}  // namespace
+
+ScratchDirectory::ScratchDirectory() {
+  wchar_t temporary[MAX_PATH];
+  GetTempPathW(MAX_PATH, temporary);
+  static unsigned counter = 0;
+  std::wstring base = std::wstring(temporary) + L"lq-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+  do {
+    path = base + std::to_wstring(++counter);
+  } while (!CreateDirectoryW(path.c_str(), nullptr));
+  path += L"\\";
+}
+
+ScratchDirectory::~ScratchDirectory() { RemoveTree(path); }
+
+void RemoveTree(const std::wstring& path) {
+  std::wstring directory = path;
+  if (!directory.empty() && directory.back() != L'\\') {
+    directory += L"\\";
+  }
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((directory + L"*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") {
+        continue;
+      }
+      std::wstring child = directory + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(directory.c_str());
+}
+
+std::wstring TestProgramDirectory() {
+  std::wstring path(32768, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ReadBytes(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return bytes;
+  }
+  char block[65536];
+  DWORD read = 0;
+  while (ReadFile(file, block, sizeof(block), &read, nullptr) && read > 0) {
+    bytes.append(block, read);
+  }
+  CloseHandle(file);
+  return bytes;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+std::vector<std::wstring> ReadArgumentList(const std::wstring& path) {
+  std::string bytes = ReadBytes(path);
+  std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
+  text.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+  std::vector<std::wstring> arguments;
+  size_t start = 0;
+  for (size_t end = text.find(L'\0'); end != std::wstring::npos; end = text.find(L'\0', start)) {
+    arguments.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return arguments;
+}
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) {
+    return std::string();
+  }
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+  return bytes;
+}
+
+std::wstring QuoteForCommandLine(const std::wstring& value) {
+  std::wstring quoted = L"\"";
+  size_t pendingBackslashes = 0;
+  for (wchar_t c : value) {
+    if (c == L'\\') {
+      ++pendingBackslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? pendingBackslashes * 2 + 1 : pendingBackslashes, L'\\');
+    pendingBackslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(pendingBackslashes * 2, L'\\');
+  quoted.push_back(L'"');
+  return quoted;
+}
+
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseconds) {
+  ProcessResult result;
+  wchar_t temporary[MAX_PATH];
+  GetTempPathW(MAX_PATH, temporary);
+  std::wstring outputPath = TemporaryFile(temporary, L"out");
+  std::wstring errorPath = TemporaryFile(temporary, L"err");
+
+  SECURITY_ATTRIBUTES inheritable = {};
+  inheritable.nLength = sizeof(inheritable);
+  inheritable.bInheritHandle = TRUE;
+  // Files, not pipes: a grandchild that inherits them could hold a pipe open
+  // after the launcher has ended.
+  HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, CREATE_ALWAYS, 0, nullptr);
+  HANDLE error = CreateFileW(errorPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, CREATE_ALWAYS, 0, nullptr);
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = output;
+  startup.hStdError = error;
+  PROCESS_INFORMATION process = {};
+  std::wstring writable = commandLine;
+  BOOL started = CreateProcessW(
+      nullptr, writable.data(), nullptr, nullptr, /* bInheritHandles */ TRUE, 0, nullptr, nullptr, &startup, &process);
+  CloseHandle(output);
+  CloseHandle(error);
+  if (started) {
+    result.processId = process.dwProcessId;
+    if (WaitForSingleObject(process.hProcess, timeoutMilliseconds) == WAIT_OBJECT_0) {
+      result.finished = true;
+      GetExitCodeProcess(process.hProcess, &result.exitCode);
+    } else {
+      TerminateProcess(process.hProcess, 1);
+      WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  result.standardOutput = ReadBytes(outputPath);
+  result.standardError = ReadBytes(errorPath);
+  DeleteFileW(outputPath.c_str());
+  DeleteFileW(errorPath.c_str());
+  return result;
+}
+
+ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const std::wstring& value) : name(name) {
+  SetEnvironmentVariableW(name, value.c_str());
+}
+
+ScopedEnvironment::~ScopedEnvironment() { SetEnvironmentVariableW(name.c_str(), nullptr); }

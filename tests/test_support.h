@@ -1,0 +1,64 @@
+#pragma once
+// What the tests share: scratch directories, whole-file reads and writes,
+// running a program and reading its full 32-bit exit code.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// A fresh directory under the temporary folder, removed with its contents
+// when the object goes.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  // Ends in a backslash.
+  const std::wstring& Path() const { return path; }
+
+ private:
+  std::wstring path;
+};
+
+// The directory of the running test program, ending in a backslash; the
+// launcher and the stand-ins are built into the same one.
+std::wstring TestProgramDirectory();
+
+bool FileExists(const std::wstring& path);
+std::string ReadBytes(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+void RemoveTree(const std::wstring& path);
+
+// Reads a file of zero-terminated UTF-16 strings (the stand-in's records).
+std::vector<std::wstring> ReadArgumentList(const std::wstring& path);
+
+std::string Utf8(const std::wstring& text);
+
+// Quotes one argument for a command line (the test's own rules, so that the
+// launcher's quoting is checked against something independent).
+std::wstring QuoteForCommandLine(const std::wstring& value);
+
+struct ProcessResult {
+  bool finished = false;
+  DWORD exitCode = 0;
+  DWORD processId = 0;
+  std::string standardOutput;
+  std::string standardError;
+};
+
+// Starts `commandLine`, with stdout and stderr captured, and waits for it.
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseconds = 120000);
+
+// Sets an environment variable for as long as the object lives.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const wchar_t* name, const std::wstring& value);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::wstring name;
+};

@@ -12,7 +12,13 @@ set(LAUNCHER_DEFINITIONS
 set(LAUNCHER_COMPILE_OPTIONS
   -Wall
   -Wextra
-  -Os
+  -Oz
+  # Data is reached relative to the instruction pointer, never through a
+  # pointer the loader would have to relocate: the image needs no base
+  # relocations, and can still be loaded anywhere.
+  -mcmodel=small
+  # Constants keep the alignment the ABI asks for, not a cache line's.
+  -malign-data=abi
   -fno-exceptions
   -fno-rtti
   -fno-threadsafe-statics
@@ -28,6 +34,10 @@ set(LAUNCHER_COMPILE_OPTIONS
   -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
 
 set(LAUNCHER_LINK_OPTIONS
+  -Oz
+  -flto
+  # One read-only section for code, constants and imports (see the script).
+  -Wl,-T,${CMAKE_CURRENT_LIST_DIR}/launcher.ld
   -nostdlib
   -nostartfiles
   -Wl,--entry=LauncherEntry

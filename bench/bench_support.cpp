@@ -1,0 +1,554 @@
+#include "bench/bench_support.h"
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <numeric>
+
+namespace {
+
+constexpr DWORD RelayBlockSize = 64 * 1024;
+constexpr DWORD SampleIntervalMs = 1;
+
+double FileTimeMs(const FILETIME& time) {
+  ULARGE_INTEGER value;
+  value.LowPart = time.dwLowDateTime;
+  value.HighPart = time.dwHighDateTime;
+  return static_cast<double>(value.QuadPart) / 10000.0;  // 100 ns units
+}
+
+SIZE_T PeakWorkingSet(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof(counters);
+  if (!GetProcessMemoryInfo(process, &counters, sizeof(counters))) {
+    return 0;
+  }
+  return counters.PeakWorkingSetSize;
+}
+
+// Starts a child with `output` (if any) as stdout and stderr.
+bool StartChild(const std::wstring& commandLine, HANDLE output, PROCESS_INFORMATION* process) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  if (output != nullptr) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+  }
+  std::wstring writable = commandLine;
+  return CreateProcessW(
+             /* lpApplicationName */ nullptr,
+             /* lpCommandLine */ writable.data(),
+             /* lpProcessAttributes */ nullptr,
+             /* lpThreadAttributes */ nullptr,
+             /* bInheritHandles */ output != nullptr ? TRUE : FALSE,
+             /* dwCreationFlags */ 0,
+             /* lpEnvironment */ nullptr,
+             /* lpCurrentDirectory */ nullptr,
+             /* lpStartupInfo */ &startup,
+             /* lpProcessInformation */ process) != FALSE;
+}
+
+void Finish(const PROCESS_INFORMATION& process, double started, RunMeasure* measure) {
+  measure->wallMs = NowMs() - started;
+  GetExitCodeProcess(process.hProcess, &measure->exitCode);
+  FILETIME creation, exit, kernel, user;
+  if (GetProcessTimes(process.hProcess, &creation, &exit, &kernel, &user)) {
+    measure->cpuMs = FileTimeMs(kernel) + FileTimeMs(user);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+// The program of a command line: its first argument, as CreateProcessW
+// takes it (quoted or up to the first space).
+std::wstring ProgramOf(const std::wstring& commandLine) {
+  if (!commandLine.empty() && commandLine[0] == L'"') {
+    return commandLine.substr(1, commandLine.find(L'"', 1) - 1);
+  }
+  return commandLine.substr(0, commandLine.find(L' '));
+}
+
+std::string ReadSmallFile(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return bytes;
+  }
+  char block[4096];
+  DWORD read = 0;
+  while (ReadFile(file, block, sizeof(block), &read, nullptr) && read > 0) {
+    bytes.append(block, read);
+  }
+  CloseHandle(file);
+  return bytes;
+}
+
+}  // namespace
+
+double NowMs() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER value;
+    QueryPerformanceFrequency(&value);
+    return value;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+bool RunningUnderWine() {
+  static const bool underWine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return underWine;
+}
+
+RunMeasure RunMeasured(const std::wstring& commandLine, HANDLE output, bool sample) {
+  RunMeasure measure;
+  PROCESS_INFORMATION process = {};
+  double started = NowMs();
+  if (!StartChild(commandLine, output, &process)) {
+    return measure;
+  }
+  measure.started = true;
+  if (sample) {
+    unsigned unixPid = RunningUnderWine() ? FindUnixProcess(ProgramOf(commandLine)) : 0;
+    double cpu = -1;
+    // Both only grow; the last sample before the end is the closest.
+    do {
+      measure.peakWorkingSet = std::max(measure.peakWorkingSet, PeakWorkingSet(process.hProcess));
+      double now = unixPid != 0 ? UnixProcessCpuMs(unixPid) : -1;
+      cpu = std::max(cpu, now);
+    } while (WaitForSingleObject(process.hProcess, SampleIntervalMs) == WAIT_TIMEOUT);
+    Finish(process, started, &measure);
+    if (RunningUnderWine()) {
+      measure.cpuMs = cpu;
+    }
+  } else {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    Finish(process, started, &measure);
+    if (RunningUnderWine()) {
+      measure.cpuMs = -1;
+    }
+  }
+  return measure;
+}
+
+unsigned FindUnixProcess(const std::wstring& program) {
+  // Wine gives each Linux process the Windows command line as its own, so
+  // /proc/<pid>/cmdline starts with the program's path and a zero.
+  std::string wanted;
+  for (wchar_t c : program) {
+    wanted.push_back(static_cast<char>(c));  // paths here are ASCII
+  }
+  wanted.push_back('\0');
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return 0;
+  }
+  // The previous run of the same program may still be leaving /proc when
+  // this one starts: of several, the one started last is the one.
+  unsigned result = 0;
+  unsigned long long latestStart = 0;
+  do {
+    wchar_t* end = nullptr;
+    unsigned long pid = std::wcstoul(found.cFileName, &end, 10);
+    if (pid == 0 || *end != L'\0') {
+      continue;
+    }
+    std::wstring directory = L"Z:\\proc\\" + std::to_wstring(pid) + L"\\";
+    std::string line = ReadSmallFile(directory + L"cmdline");
+    if (line.compare(0, wanted.size(), wanted) != 0) {
+      continue;
+    }
+    // The start time is the 22nd field of stat, the 20th after the name.
+    std::string stat = ReadSmallFile(directory + L"stat");
+    size_t field = stat.rfind(')');
+    for (int skip = 0; skip < 20 && field != std::string::npos; ++skip) {
+      field = stat.find(' ', field + 1);
+    }
+    unsigned long long start = field == std::string::npos ? 0 : std::strtoull(stat.c_str() + field + 1, nullptr, 10);
+    if (result == 0 || start >= latestStart) {
+      result = static_cast<unsigned>(pid);
+      latestStart = start;
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return result;
+}
+
+double UnixProcessCpuMs(unsigned unixPid) {
+  std::wstring tasks = L"Z:\\proc\\" + std::to_wstring(unixPid) + L"\\task\\";
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((tasks + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return -1;
+  }
+  double total = -1;
+  do {
+    if (found.cFileName[0] == L'.') {
+      continue;
+    }
+    // The first field of schedstat is the thread's time on a CPU, in ns.
+    std::string schedstat = ReadSmallFile(tasks + found.cFileName + L"\\schedstat");
+    if (!schedstat.empty()) {
+      total = std::max(total, 0.0) + std::strtod(schedstat.c_str(), nullptr) / 1e6;
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return total;
+}
+
+RunMeasure RunThroughPipe(const std::wstring& commandLine, const std::wstring& logPath,
+                          unsigned long long* bytesCopied) {
+  RunMeasure measure;
+  *bytesCopied = 0;
+  HANDLE log = CreateFileW(logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, 0, nullptr);
+  if (log == INVALID_HANDLE_VALUE) {
+    return measure;
+  }
+  SetFilePointer(log, 0, nullptr, FILE_END);
+
+  double started = NowMs();
+  SECURITY_ATTRIBUTES inheritable = {};
+  inheritable.nLength = sizeof(inheritable);
+  inheritable.bInheritHandle = TRUE;
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inheritable, RelayBlockSize)) {
+    CloseHandle(log);
+    return measure;
+  }
+  // Only the child may hold the write end, or the pipe never reports its end.
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  PROCESS_INFORMATION process = {};
+  bool ok = StartChild(commandLine, writeEnd, &process);
+  CloseHandle(writeEnd);
+  if (ok) {
+    measure.started = true;
+    std::vector<char> block(RelayBlockSize);
+    DWORD read = 0;
+    while (ReadFile(readEnd, block.data(), RelayBlockSize, &read, nullptr) && read > 0) {
+      DWORD written = 0;
+      WriteFile(log, block.data(), read, &written, nullptr);
+      *bytesCopied += written;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    Finish(process, started, &measure);
+  }
+  CloseHandle(readEnd);
+  CloseHandle(log);
+  return measure;
+}
+
+bool WaitForProductStandin(const std::wstring& binDirectory, DWORD timeoutMs) {
+  std::wstring record = binDirectory + L"product-started.txt";
+  double deadline = NowMs() + timeoutMs;
+  while (NowMs() < deadline) {
+    HANDLE file = CreateFileW(record.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      char text[64] = {};
+      DWORD read = 0;
+      ReadFile(file, text, sizeof(text) - 2, &read, nullptr);
+      CloseHandle(file);
+      // The record starts with the stand-in's process id (UTF-16) and a line
+      // feed; until the line feed is there, the record is still being written.
+      std::wstring content(reinterpret_cast<const wchar_t*>(text), read / sizeof(wchar_t));
+      size_t end = content.find(L'\n');
+      if (end != std::wstring::npos) {
+        DWORD id = static_cast<DWORD>(std::wcstoul(content.substr(0, end).c_str(), nullptr, 10));
+        HANDLE product = OpenProcess(SYNCHRONIZE, FALSE, id);
+        if (product != nullptr) {
+          WaitForSingleObject(product, timeoutMs);
+          CloseHandle(product);
+        }
+        DeleteFileW(record.c_str());
+        return true;
+      }
+    }
+    Sleep(1);
+  }
+  return false;
+}
+
+std::string UpdateBatchFile(const std::wstring& updaterCommandLine, const std::wstring& logPath,
+                            const std::wstring& productPath) {
+  auto narrow = [](const std::wstring& text) {
+    std::string bytes(static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr);
+    bytes.resize(bytes.size() - 1);
+    return bytes;
+  };
+  return "@echo off\r\n" + narrow(updaterCommandLine) + " >>\"" + narrow(logPath) +
+         "\" 2>&1\r\n"
+         "if errorlevel 1 exit /b %errorlevel%\r\n"
+         "start \"\" \"" +
+         narrow(productPath) +
+         "\"\r\n"
+         "exit /b 0\r\n";
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) {
+    return 0;
+  }
+  std::sort(values.begin(), values.end());
+  size_t middle = values.size() / 2;
+  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double Mean(const std::vector<double>& values) {
+  if (values.empty()) {
+    return 0;
+  }
+  return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+}
+
+// ---- Footprint ------------------------------------------------------------
+
+namespace {
+
+constexpr WORD IconType = 3;       // RT_ICON
+constexpr WORD IconGroupType = 14;  // RT_GROUP_ICON
+constexpr DWORD ResourceDataAlignment = 8;
+constexpr DWORD SubdirectoryFlag = 0x80000000;
+constexpr DWORD NamedEntryFlag = 0x80000000;
+
+unsigned long long RoundUp(unsigned long long value, unsigned long long alignment) {
+  return alignment == 0 ? value : (value + alignment - 1) / alignment * alignment;
+}
+
+class ImageReader {
+ public:
+  explicit ImageReader(const std::string& image) : image(image) {}
+
+  bool Has(unsigned long long offset, unsigned long long size) const {
+    return offset <= image.size() && size <= image.size() - offset;
+  }
+  template <typename T>
+  T At(unsigned long long offset) const {
+    T value{};
+    if (Has(offset, sizeof(T))) {
+      std::memcpy(&value, image.data() + offset, sizeof(T));
+    }
+    return value;
+  }
+  std::string StringAt(unsigned long long offset) const {
+    std::string text;
+    while (offset < image.size() && image[offset] != '\0' && text.size() < 4096) {
+      text.push_back(image[offset++]);
+    }
+    return text;
+  }
+
+ private:
+  const std::string& image;
+};
+
+struct SectionMap {
+  DWORD virtualAddress;
+  DWORD virtualSize;
+  DWORD rawOffset;
+  DWORD rawSize;
+};
+
+// Translates an image-relative address into a file offset; ~0 if no section
+// holds it in the file.
+unsigned long long FileOffset(const std::vector<SectionMap>& sections, DWORD rva) {
+  for (const SectionMap& section : sections) {
+    if (rva >= section.virtualAddress && rva - section.virtualAddress < section.rawSize) {
+      return static_cast<unsigned long long>(section.rawOffset) + (rva - section.virtualAddress);
+    }
+  }
+  return ~0ull;
+}
+
+// One resource type's subtree: its names, each with its languages' sizes.
+struct ResourceType {
+  bool named = false;
+  unsigned nameLength = 0;
+  WORD id = 0;
+  std::vector<std::vector<DWORD>> names;  // per name: the data sizes of its languages
+  unsigned namedEntriesBelow = 0;
+  unsigned long long nameCharactersBelow = 0;
+};
+
+// The size windres gives a resource section holding `types`: every directory
+// (16 bytes and 8 per entry), then a 16-byte entry per resource, then the
+// name strings, then each resource's data on an 8-byte boundary.
+unsigned long long ResourceLayoutSize(const std::vector<ResourceType>& types) {
+  unsigned long long directories = 16 + 8 * types.size();
+  unsigned long long leaves = 0;
+  unsigned long long strings = 0;
+  unsigned long long data = 0;
+  for (const ResourceType& type : types) {
+    directories += 16 + 8 * type.names.size();
+    if (type.named) {
+      strings += 2 + 2ull * type.nameLength;
+    }
+    strings += 2ull * type.namedEntriesBelow + 2 * type.nameCharactersBelow;
+    for (const std::vector<DWORD>& languages : type.names) {
+      directories += 16 + 8 * languages.size();
+      leaves += 16 * languages.size();
+      for (DWORD size : languages) {
+        data += RoundUp(size, ResourceDataAlignment);
+      }
+    }
+  }
+  return directories + leaves + RoundUp(strings, ResourceDataAlignment) + data;
+}
+
+}  // namespace
+
+Footprint ReadFootprint(const std::string& image) {
+  Footprint footprint;
+  footprint.fileSize = image.size();
+  ImageReader reader(image);
+  if (reader.At<WORD>(0) != IMAGE_DOS_SIGNATURE) {
+    footprint.error = "no MZ header";
+    return footprint;
+  }
+  DWORD peOffset = reader.At<DWORD>(offsetof(IMAGE_DOS_HEADER, e_lfanew));
+  if (reader.At<DWORD>(peOffset) != IMAGE_NT_SIGNATURE) {
+    footprint.error = "no PE header";
+    return footprint;
+  }
+  unsigned long long fileHeader = peOffset + 4;
+  WORD sectionCount = reader.At<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, NumberOfSections));
+  WORD optionalSize = reader.At<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, SizeOfOptionalHeader));
+  unsigned long long optional = fileHeader + sizeof(IMAGE_FILE_HEADER);
+  WORD magic = reader.At<WORD>(optional);
+  unsigned long long directories = 0;
+  if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+    footprint.fileAlignment = reader.At<DWORD>(optional + offsetof(IMAGE_OPTIONAL_HEADER64, FileAlignment));
+    footprint.headersSize = reader.At<DWORD>(optional + offsetof(IMAGE_OPTIONAL_HEADER64, SizeOfHeaders));
+    directories = optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory);
+  } else if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+    footprint.fileAlignment = reader.At<DWORD>(optional + offsetof(IMAGE_OPTIONAL_HEADER32, FileAlignment));
+    footprint.headersSize = reader.At<DWORD>(optional + offsetof(IMAGE_OPTIONAL_HEADER32, SizeOfHeaders));
+    directories = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
+  } else {
+    footprint.error = "unknown optional header";
+    return footprint;
+  }
+  auto directory = [&](int index) {
+    return reader.At<IMAGE_DATA_DIRECTORY>(directories + index * sizeof(IMAGE_DATA_DIRECTORY));
+  };
+
+  std::vector<SectionMap> map;
+  unsigned long long sectionTable = optional + optionalSize;
+  for (WORD index = 0; index < sectionCount; ++index) {
+    IMAGE_SECTION_HEADER header = reader.At<IMAGE_SECTION_HEADER>(sectionTable + index * sizeof(IMAGE_SECTION_HEADER));
+    SectionFootprint section;
+    section.name.assign(reinterpret_cast<const char*>(header.Name),
+                        strnlen(reinterpret_cast<const char*>(header.Name), IMAGE_SIZEOF_SHORT_NAME));
+    section.virtualSize = header.Misc.VirtualSize;
+    section.rawSize = header.SizeOfRawData;
+    section.characteristics = header.Characteristics;
+    footprint.sections.push_back(section);
+    map.push_back({header.VirtualAddress, header.Misc.VirtualSize, header.PointerToRawData, header.SizeOfRawData});
+  }
+
+  // Imports: a descriptor per library, each with its list of names.
+  IMAGE_DATA_DIRECTORY imports = directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
+  bool wide = magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+  for (unsigned long long descriptor = FileOffset(map, imports.VirtualAddress);
+       imports.VirtualAddress != 0 && reader.Has(descriptor, sizeof(IMAGE_IMPORT_DESCRIPTOR));
+       descriptor += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+    IMAGE_IMPORT_DESCRIPTOR entry = reader.At<IMAGE_IMPORT_DESCRIPTOR>(descriptor);
+    if (entry.Name == 0) {
+      break;
+    }
+    ImportFootprint library;
+    library.library = reader.StringAt(FileOffset(map, entry.Name));
+    DWORD thunks = entry.OriginalFirstThunk != 0 ? entry.OriginalFirstThunk : entry.FirstThunk;
+    unsigned long long thunk = FileOffset(map, thunks);
+    for (;; thunk += wide ? 8 : 4) {
+      unsigned long long value = wide ? reader.At<unsigned long long>(thunk) : reader.At<DWORD>(thunk);
+      if (value == 0 || !reader.Has(thunk, wide ? 8 : 4)) {
+        break;
+      }
+      unsigned long long ordinalFlag = wide ? IMAGE_ORDINAL_FLAG64 : IMAGE_ORDINAL_FLAG32;
+      if (value & ordinalFlag) {
+        library.functions.push_back("#" + std::to_string(value & 0xFFFF));
+      } else {
+        library.functions.push_back(reader.StringAt(FileOffset(map, static_cast<DWORD>(value)) + 2));
+      }
+    }
+    footprint.imports.push_back(library);
+  }
+  footprint.baseRelocationBytes = directory(IMAGE_DIRECTORY_ENTRY_BASERELOC).Size;
+
+  // Resources: type, name and language directories down to the data entries.
+  footprint.sizeWithoutIcons = footprint.fileSize;
+  IMAGE_DATA_DIRECTORY resources = directory(IMAGE_DIRECTORY_ENTRY_RESOURCE);
+  unsigned long long root = FileOffset(map, resources.VirtualAddress);
+  if (resources.VirtualAddress != 0 && reader.Has(root, sizeof(IMAGE_RESOURCE_DIRECTORY))) {
+    const SectionMap* resourceSection = nullptr;
+    for (const SectionMap& section : map) {
+      if (resources.VirtualAddress >= section.virtualAddress &&
+          resources.VirtualAddress - section.virtualAddress < section.virtualSize) {
+        resourceSection = &section;
+      }
+    }
+    auto entriesOf = [&](unsigned long long table) {
+      IMAGE_RESOURCE_DIRECTORY header = reader.At<IMAGE_RESOURCE_DIRECTORY>(table);
+      std::vector<IMAGE_RESOURCE_DIRECTORY_ENTRY> entries;
+      unsigned count = header.NumberOfNamedEntries + header.NumberOfIdEntries;
+      for (unsigned index = 0; index < count; ++index) {
+        entries.push_back(reader.At<IMAGE_RESOURCE_DIRECTORY_ENTRY>(
+            table + sizeof(IMAGE_RESOURCE_DIRECTORY) + index * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY)));
+      }
+      return entries;
+    };
+    auto nameLength = [&](DWORD name) { return reader.At<WORD>(root + (name & ~NamedEntryFlag)); };
+
+    std::vector<ResourceType> kept;
+    std::vector<ResourceType> all;
+    for (const IMAGE_RESOURCE_DIRECTORY_ENTRY& typeEntry : entriesOf(root)) {
+      ResourceType type;
+      type.named = (typeEntry.Name & NamedEntryFlag) != 0;
+      type.nameLength = type.named ? nameLength(typeEntry.Name) : 0;
+      type.id = type.named ? 0 : static_cast<WORD>(typeEntry.Name);
+      if ((typeEntry.OffsetToData & SubdirectoryFlag) == 0) {
+        continue;
+      }
+      for (const IMAGE_RESOURCE_DIRECTORY_ENTRY& nameEntry : entriesOf(root + (typeEntry.OffsetToData & ~SubdirectoryFlag))) {
+        if (nameEntry.Name & NamedEntryFlag) {
+          ++type.namedEntriesBelow;
+          type.nameCharactersBelow += nameLength(nameEntry.Name);
+        }
+        std::vector<DWORD> languages;
+        if (nameEntry.OffsetToData & SubdirectoryFlag) {
+          for (const IMAGE_RESOURCE_DIRECTORY_ENTRY& languageEntry :
+               entriesOf(root + (nameEntry.OffsetToData & ~SubdirectoryFlag))) {
+            IMAGE_RESOURCE_DATA_ENTRY data = reader.At<IMAGE_RESOURCE_DATA_ENTRY>(root + languageEntry.OffsetToData);
+            languages.push_back(data.Size);
+            if (!type.named && type.id == IconType) {
+              ++footprint.iconImages;
+              footprint.iconImageBytes += data.Size;
+            }
+          }
+        }
+        type.names.push_back(languages);
+      }
+      all.push_back(type);
+      if (type.named || (type.id != IconType && type.id != IconGroupType)) {
+        kept.push_back(type);
+      }
+    }
+    footprint.resourceLayoutSize = ResourceLayoutSize(all);
+    if (resourceSection != nullptr) {
+      footprint.resourceSectionSize = resourceSection->virtualSize;
+      unsigned long long without = RoundUp(ResourceLayoutSize(kept), footprint.fileAlignment);
+      footprint.sizeWithoutIcons = footprint.fileSize - resourceSection->rawSize + without;
+    }
+  }
+  footprint.valid = true;
+  return footprint;
+}

@@ -1,0 +1,181 @@
+// The benchmark's measuring code: a figure is only as good as the footprint
+// reader, the alternatives it compares with and the runs it times.
+#include "bench/bench_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/standins/standin.h"
+#include "tests/test_support.h"
+
+namespace {
+
+Footprint SampleFootprint(const wchar_t* name) {
+  return ReadFootprint(ReadBytes(TestProgramDirectory() + name));
+}
+
+}  // namespace
+
+TEST(Footprint, FindsInTheSampleWithIconsTheSizeOfTheSampleWithout) {
+  Footprint with = SampleFootprint(L"footprint-sample-with-icons.exe");
+  Footprint without = SampleFootprint(L"footprint-sample.exe");
+  ASSERT_TRUE(with.valid) << with.error;
+  ASSERT_TRUE(without.valid) << without.error;
+
+  EXPECT_EQ(with.iconImages, 3u);
+  EXPECT_EQ(with.iconImageBytes, 1128u + 9640u + 67666u);
+  EXPECT_EQ(without.iconImages, 0u);
+  EXPECT_GT(with.fileSize, without.fileSize);
+  EXPECT_EQ(with.sizeWithoutIcons, without.fileSize);
+  EXPECT_EQ(without.sizeWithoutIcons, without.fileSize);
+  // The layout rule rebuilds both resource sections to their real size.
+  EXPECT_EQ(with.resourceLayoutSize, with.resourceSectionSize);
+  EXPECT_EQ(without.resourceLayoutSize, without.resourceSectionSize);
+}
+
+TEST(Footprint, ListsImportsAndAccountsForEveryByteOfTheFile) {
+  Footprint sample = SampleFootprint(L"footprint-sample.exe");
+  ASSERT_TRUE(sample.valid) << sample.error;
+  ASSERT_EQ(sample.imports.size(), 2u);
+  // The linker orders the libraries by name, case-sensitively.
+  EXPECT_EQ(sample.imports[0].library, "KERNEL32.dll");
+  EXPECT_EQ(sample.imports[0].functions, (std::vector<std::string>{"ExitProcess", "GetTickCount"}));
+  EXPECT_EQ(sample.imports[1].library, "USER32.dll");
+  EXPECT_EQ(sample.imports[1].functions, (std::vector<std::string>{"MessageBeep"}));
+
+  unsigned long long accounted = sample.headersSize;
+  bool hasResources = false;
+  for (const SectionFootprint& section : sample.sections) {
+    accounted += section.rawSize;
+    hasResources = hasResources || section.name == ".rsrc";
+  }
+  EXPECT_TRUE(hasResources);
+  EXPECT_EQ(accounted, sample.fileSize);
+}
+
+TEST(Footprint, RefusesWhatIsNoImageAndSurvivesACutOne) {
+  std::string image = ReadBytes(TestProgramDirectory() + L"footprint-sample-with-icons.exe");
+  const struct {
+    std::string bytes;
+    bool valid;
+  } cases[] = {
+      {"", false},
+      {"MZ", false},
+      {std::string(4096, 'M'), false},
+      {image.substr(0, 0x200), true},  // headers only: nothing past them is read
+      {image.substr(0, image.size() / 2), true},
+  };
+  for (const auto& c : cases) {
+    Footprint footprint = ReadFootprint(c.bytes);
+    EXPECT_EQ(footprint.valid, c.valid) << c.bytes.size();
+  }
+}
+
+TEST(Statistics, MedianOfOddAndEvenCounts) {
+  const struct {
+    std::vector<double> values;
+    double median;
+  } cases[] = {
+      {{}, 0}, {{3}, 3}, {{5, 1, 3}, 3}, {{4, 1, 3, 2}, 2.5}, {{9, 9, 1}, 9},
+  };
+  for (const auto& c : cases) {
+    EXPECT_DOUBLE_EQ(Median(c.values), c.median);
+  }
+}
+
+class BenchRuns : public ::testing::Test {
+ protected:
+  BenchRuns() {
+    standin = scratch.Path() + L"java.exe";
+    CopyFileW((TestProgramDirectory() + L"java-standin.exe").c_str(), standin.c_str(), FALSE);
+    log = scratch.Path() + L"kv-out.txt";
+  }
+  ScratchDirectory scratch;
+  std::wstring standin;
+  std::wstring log;
+};
+
+TEST_F(BenchRuns, ThePipeRelayCopiesEveryByteInOrder) {
+  const unsigned long long bytes = 3 * 1024 * 1024 + 17;
+  ScopedEnvironment output(L"STANDIN_OUTPUT_BYTES", std::to_wstring(bytes));
+  WriteBytes(log, "before\n");
+  unsigned long long copied = 0;
+  RunMeasure run = RunThroughPipe(QuoteForCommandLine(standin), log, &copied);
+  ASSERT_TRUE(run.started);
+  EXPECT_EQ(copied, bytes);
+  std::string written = ReadBytes(log);
+  ASSERT_EQ(written.size(), 7 + bytes);
+  EXPECT_EQ(written.substr(0, 7), "before\n");
+  for (unsigned long long offset = 0; offset < bytes; ++offset) {
+    if (written[7 + offset] != StandinPatternByte(offset)) {
+      FAIL() << "first wrong byte at " << offset;
+    }
+  }
+}
+
+TEST_F(BenchRuns, TheBatchFileDoesTheLaunchersJob) {
+  std::wstring bin = scratch.Path() + L"bin\\";
+  CreateDirectoryW(bin.c_str(), nullptr);
+  std::wstring product = bin + L"lindquay.exe";
+  CopyFileW((TestProgramDirectory() + L"product-standin.exe").c_str(), product.c_str(), FALSE);
+  std::wstring batch = scratch.Path() + L"update.bat";
+  WriteBytes(batch, UpdateBatchFile(QuoteForCommandLine(standin) + L" -x", log, product));
+  wchar_t system[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  std::wstring line = QuoteForCommandLine(std::wstring(system) + L"\\cmd.exe") + L" /c " + QuoteForCommandLine(batch);
+
+  const struct {
+    const wchar_t* exitCode;
+    DWORD expected;
+    bool productStarts;
+  } cases[] = {{L"0", 0, true}, {L"5", 5, false}};
+  for (const auto& c : cases) {
+    DeleteFileW(log.c_str());
+    ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", c.exitCode);
+    ScopedEnvironment printed(L"STANDIN_STDOUT", L"out\n");
+    ScopedEnvironment error(L"STANDIN_STDERR", L"err\n");
+    RunMeasure run = RunMeasured(line);
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exitCode, c.expected);
+    EXPECT_EQ(ReadBytes(log), "out\nerr\n");
+    EXPECT_EQ(WaitForProductStandin(bin, c.productStarts ? 10000 : 500), c.productStarts) << c.exitCode;
+  }
+}
+
+TEST_F(BenchRuns, TheFloorLogsOneLineAndRunsTheUpdaterIntoTheLog) {
+  ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"0xC0000005");
+  ScopedEnvironment printed(L"STANDIN_STDOUT", L"hi\n");
+  WriteBytes(log, "earlier\n");
+  std::wstring line = QuoteForCommandLine(TestProgramDirectory() + L"bench-floor.exe") + L" " +
+                      QuoteForCommandLine(log) + L" " + QuoteForCommandLine(QuoteForCommandLine(standin) + L" a");
+  RunMeasure run = RunMeasured(line);
+  ASSERT_TRUE(run.started);
+  EXPECT_EQ(run.exitCode, 0xC0000005u);
+  EXPECT_EQ(ReadBytes(log), "earlier\nStarting updater:\nhi\n");
+  EXPECT_EQ(ReadArgumentList(scratch.Path() + L"java-split.bin"), (std::vector<std::wstring>{standin, L"a"}));
+}
+
+TEST_F(BenchRuns, ATimedRunSpansTheChildsLifeAndSamplesItsMemory) {
+  ScopedEnvironment sleep(L"STANDIN_SLEEP_MS", L"200");
+  RunMeasure run = RunMeasured(QuoteForCommandLine(standin), nullptr, /* sample */ true);
+  ASSERT_TRUE(run.started);
+  EXPECT_GE(run.wallMs, 200);
+  // Starting a process costs CPU time; sleeping in it does not.
+  EXPECT_GT(run.cpuMs, 0);
+  EXPECT_LT(run.cpuMs, 150);
+  EXPECT_GT(run.peakWorkingSet, 64u * 1024);
+}
+
+TEST_F(BenchRuns, CpuTimeIsTheChildsOwnNotTheCallers) {
+  // Burn CPU here first: a reading that comes from this process would show it.
+  double started = NowMs();
+  volatile unsigned long long spin = 0;
+  while (NowMs() - started < 300) {
+    spin = spin + 1;
+  }
+  RunMeasure run = RunMeasured(QuoteForCommandLine(standin), nullptr, /* sample */ true);
+  ASSERT_TRUE(run.started);
+  EXPECT_GE(run.cpuMs, 0);
+  EXPECT_LT(run.cpuMs, 150);
+}

@@ -1,0 +1,420 @@
+// What the launcher costs, against the physical limit and the alternatives,
+// measured in one run so that the noise of a shared machine falls on both
+// sides of every ratio alike. Prints one table.
+//
+//   launcher-bench.exe [--repetitions N] [--output-mib N]
+//
+// It lays out a launcher directory as the product ships it (the real
+// executable, the stand-in Java runtime and product) in a scratch directory,
+// and runs, interleaved, repetition after repetition:
+//   - the launcher in --direct mode, with a stand-in updater and product
+//     that exit at once;
+//   - the same two stand-ins started directly by this program (the limit);
+//   - a batch file run by cmd.exe that does the same job (the alternative);
+//   - bench-floor.exe, a program that makes only the platform calls every
+//     run must make (the floor of the launcher's own cost).
+// Then the launcher's CPU time while its updater sleeps, the cost of 256 MiB
+// of updater output written through the launcher, straight into a file and
+// through a pipe read by the parent, and the executable's footprint.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "launcher/protocol.h"
+#include "process/command_lines.h"
+#include "tests/test_support.h"
+
+namespace {
+
+constexpr int DefaultRepetitions = 61;
+constexpr int DefaultOutputMiB = 256;
+constexpr int WarmUpRuns = 3;
+constexpr DWORD WaitingMs = 2000;
+constexpr DWORD ShortSleepMs = 300;
+constexpr double ExecutableAim = 8192;
+
+struct Options {
+  int repetitions = DefaultRepetitions;
+  int outputMiB = DefaultOutputMiB;
+  int slowRepetitions = 7;  // for the sampled runs and those that take seconds
+};
+
+// The scratch layout of the end-to-end tests: app\ holds the launcher, its
+// runtime and its log; install\bin\lindquay.exe is the product.
+struct Layout {
+  ScratchDirectory scratch;
+  std::wstring app;
+  std::wstring install;
+  std::wstring log;
+  std::wstring launcherLine;
+  std::wstring updaterLine;
+  std::wstring productLine;
+  std::wstring floorLine;
+  std::wstring batchLine;
+};
+
+bool Copy(const std::wstring& from, const std::wstring& to) {
+  if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+    std::fwprintf(stderr, L"cannot copy %ls to %ls\n", from.c_str(), to.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool LayOut(Layout& layout) {
+  std::wstring built = TestProgramDirectory();
+  layout.app = layout.scratch.Path() + L"app\\";
+  layout.install = layout.scratch.Path() + L"install";
+  for (const std::wstring& directory :
+       {layout.app, layout.app + L"kv-jre", layout.app + L"kv-jre\\bin", layout.app + L"kv-lib", layout.install,
+        layout.install + L"\\bin"}) {
+    CreateDirectoryW(directory.c_str(), nullptr);
+  }
+  std::wstring launcher = layout.app + L"lindquay-updater.exe";
+  if (!Copy(built + L"lindquay-updater.exe", launcher) ||
+      !Copy(built + L"java-standin.exe", layout.app + L"kv-jre\\bin\\java.exe") ||
+      !Copy(built + L"product-standin.exe", layout.install + L"\\bin\\lindquay.exe") ||
+      !Copy(built + L"bench-floor.exe", layout.app + L"bench-floor.exe")) {
+    return false;
+  }
+  layout.log = layout.app + L"kv-out.txt";
+
+  const std::wstring values[] = {L"B", L"S", layout.install, L"A", L"P", L"C"};
+  layout.launcherLine = QuoteForCommandLine(launcher) + L" 1 --direct";
+  for (const std::wstring& value : values) {
+    layout.launcherLine += L" " + QuoteForCommandLine(value);
+  }
+  // The very lines the launcher composes, from its own code.
+  lstrcpyW(ExeDirectory, layout.app.c_str());
+  WideStringBuffer updater(0);
+  ComposeUpdaterCommandLine(updater, values[0].c_str(), values[1].c_str(), values[2].c_str(), values[3].c_str(),
+                            values[4].c_str(), values[5].c_str());
+  layout.updaterLine = updater.Text();
+  WideStringBuffer product(0);
+  ComposeProductCommandLine(product, layout.install.c_str());
+  layout.productLine = product.Text();
+
+  layout.floorLine = QuoteForCommandLine(layout.app + L"bench-floor.exe") + L" " + QuoteForCommandLine(layout.log) +
+                     L" " + QuoteForCommandLine(layout.updaterLine);
+
+  std::wstring batch = layout.app + L"update.bat";
+  WriteBytes(batch, UpdateBatchFile(layout.updaterLine, layout.log, layout.install + L"\\bin\\lindquay.exe"));
+  wchar_t system[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  layout.batchLine = QuoteForCommandLine(std::wstring(system) + L"\\cmd.exe") + L" /c " + QuoteForCommandLine(batch);
+  return true;
+}
+
+HANDLE OpenLogForChildren(const std::wstring& path) {
+  SECURITY_ATTRIBUTES inheritable = {};
+  inheritable.nLength = sizeof(inheritable);
+  inheritable.bInheritHandle = TRUE;
+  HANDLE log = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_ALWAYS,
+                           0, nullptr);
+  SetFilePointer(log, 0, nullptr, FILE_END);
+  return log;
+}
+
+// The limit: the stand-in updater with the log as its output, waited for,
+// then (with `withProduct`) the stand-in product, started and let go.
+RunMeasure RunStandinsDirectly(const Layout& layout, bool withProduct) {
+  HANDLE log = OpenLogForChildren(layout.log);
+  double started = NowMs();
+  RunMeasure updater = RunMeasured(layout.updaterLine, log);
+  if (withProduct && updater.started) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::wstring line = layout.productLine;
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+    } else {
+      updater.started = false;
+    }
+  }
+  updater.wallMs = NowMs() - started;
+  CloseHandle(log);
+  return updater;
+}
+
+bool Check(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "benchmark run failed: %s\n", what);
+  }
+  return condition;
+}
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof(text), format, value);
+  return text;
+}
+
+std::string Milliseconds(double value) { return Format("%.2f ms", value); }
+std::string Ratio(double value) { return Format("%.2fx", value); }
+
+struct Row {
+  std::string figure, measure, launcher, limit, ratio, aim;
+};
+
+void PrintTable(const std::vector<Row>& rows) {
+  const Row header = {"", "Measure", "Launcher", "Limit / alternative", "Ratio", "Aim"};
+  size_t widths[6] = {};
+  auto widen = [&](const Row& row) {
+    const std::string* cells[] = {&row.figure, &row.measure, &row.launcher, &row.limit, &row.ratio, &row.aim};
+    for (int index = 0; index < 6; ++index) {
+      widths[index] = std::max(widths[index], cells[index]->size());
+    }
+  };
+  widen(header);
+  for (const Row& row : rows) {
+    widen(row);
+  }
+  auto print = [&](const Row& row) {
+    const std::string* cells[] = {&row.figure, &row.measure, &row.launcher, &row.limit, &row.ratio, &row.aim};
+    std::string line = "|";
+    for (int index = 0; index < 6; ++index) {
+      line += " " + *cells[index] + std::string(widths[index] - cells[index]->size(), ' ') + " |";
+    }
+    std::printf("%s\n", line.c_str());
+  };
+  print(header);
+  std::string rule = "|";
+  for (size_t width : widths) {
+    rule += std::string(width + 2, '-') + "|";
+  }
+  std::printf("%s\n", rule.c_str());
+  for (const Row& row : rows) {
+    print(row);
+  }
+}
+
+std::string Join(const std::vector<std::string>& parts) {
+  std::string joined;
+  for (const std::string& part : parts) {
+    joined += (joined.empty() ? "" : ", ") + part;
+  }
+  return joined;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  Options options;
+  for (int index = 1; index + 1 < argc; index += 2) {
+    std::wstring name = argv[index];
+    int value = static_cast<int>(std::wcstol(argv[index + 1], nullptr, 10));
+    if (name == L"--repetitions" && value > 0) {
+      options.repetitions = value;
+      options.slowRepetitions = value < options.slowRepetitions ? value : options.slowRepetitions;
+    } else if (name == L"--output-mib" && value > 0) {
+      options.outputMiB = value;
+    } else {
+      std::fwprintf(stderr, L"usage: launcher-bench.exe [--repetitions N] [--output-mib N]\n");
+      return 2;
+    }
+  }
+
+  Layout layout;
+  if (!LayOut(layout)) {
+    return 1;
+  }
+  std::wstring productBin = layout.install + L"\\bin\\";
+  bool ok = true;
+
+  // ---- 1 and 2: a whole run whose stand-ins exit at once ----
+  std::vector<double> launcherWall, floorWall, batchWall, limitWall, limitUpdaterWall;
+  enum Method { Launcher, Floor, Batch, Limit, LimitUpdaterOnly, MethodCount };
+  auto runOnce = [&](int method) -> bool {
+    RunMeasure run;
+    switch (method) {
+      case Launcher:
+        run = RunMeasured(layout.launcherLine);
+        return Check(run.started && run.exitCode == 0 && WaitForProductStandin(productBin), "launcher run") &&
+               (launcherWall.push_back(run.wallMs), true);
+      case Floor:
+        run = RunMeasured(layout.floorLine);
+        return Check(run.started && run.exitCode == 0, "minimal program") &&
+               (floorWall.push_back(run.wallMs), true);
+      case Batch:
+        run = RunMeasured(layout.batchLine);
+        return Check(run.started && run.exitCode == 0 && WaitForProductStandin(productBin), "batch file") &&
+               (batchWall.push_back(run.wallMs), true);
+      case Limit:
+        run = RunStandinsDirectly(layout, /* withProduct */ true);
+        return Check(run.started && WaitForProductStandin(productBin), "stand-ins") &&
+               (limitWall.push_back(run.wallMs), true);
+      default:
+        run = RunStandinsDirectly(layout, /* withProduct */ false);
+        return Check(run.started, "stand-in updater") && (limitUpdaterWall.push_back(run.wallMs), true);
+    }
+  };
+  for (int method = 0; method < MethodCount; ++method) {
+    for (int warm = 0; warm < WarmUpRuns; ++warm) {
+      ok = runOnce(method) && ok;
+    }
+  }
+  launcherWall.clear(), floorWall.clear(), batchWall.clear(), limitWall.clear(), limitUpdaterWall.clear();
+  for (int repetition = 0; repetition < options.repetitions && ok; ++repetition) {
+    // A different order in every repetition: no method always runs after
+    // the same other one.
+    for (int step = 0; step < MethodCount; ++step) {
+      ok = runOnce((step + repetition) % MethodCount) && ok;
+    }
+  }
+  DeleteFileW(layout.log.c_str());
+
+  // ---- 2 (CPU, memory) and 3: the same runs, sampled while the updater
+  // sleeps, apart from the timed ones so that the sampling never slows them.
+  // The launcher's own work is all but done when its updater starts; what
+  // the longer sleep adds is what waiting costs.
+  enum Sleep { Short, Long, SleepCount };
+  const DWORD sleepMs[SleepCount] = {ShortSleepMs, WaitingMs};
+  std::vector<double> launcherCpu[SleepCount], floorCpu[SleepCount], launcherPeak, floorPeak;
+  for (int repetition = 0; repetition < options.slowRepetitions && ok; ++repetition) {
+    for (int sleep = 0; sleep < SleepCount; ++sleep) {
+      ScopedEnvironment sleeping(L"STANDIN_SLEEP_MS", std::to_wstring(sleepMs[sleep]));
+      RunMeasure launcher = RunMeasured(layout.launcherLine, nullptr, /* sample */ true);
+      ok = Check(launcher.started && launcher.exitCode == 0 && launcher.cpuMs >= 0 && WaitForProductStandin(productBin),
+                 "launcher run (sampled)") && ok;
+      RunMeasure floor = RunMeasured(layout.floorLine, nullptr, /* sample */ true);
+      ok = Check(floor.started && floor.exitCode == 0 && floor.cpuMs >= 0, "minimal program (sampled)") && ok;
+      launcherCpu[sleep].push_back(launcher.cpuMs);
+      floorCpu[sleep].push_back(floor.cpuMs);
+      if (sleep == Short) {
+        launcherPeak.push_back(static_cast<double>(launcher.peakWorkingSet));
+        floorPeak.push_back(static_cast<double>(floor.peakWorkingSet));
+      }
+    }
+  }
+  DeleteFileW(layout.log.c_str());
+
+  // ---- 4: output ----
+  const unsigned long long outputBytes = static_cast<unsigned long long>(options.outputMiB) << 20;
+  enum OutputMethod { ThroughLauncher, StraightToFile, ThroughPipe, OutputMethodCount };
+  std::vector<double> outputWall[OutputMethodCount][2];
+  for (int repetition = 0; repetition < options.slowRepetitions && ok; ++repetition) {
+    for (int sized = 0; sized < 2; ++sized) {
+      unsigned long long bytes = sized ? outputBytes : 0;
+      ScopedEnvironment output(L"STANDIN_OUTPUT_BYTES", std::to_wstring(bytes));
+      for (int step = 0; step < OutputMethodCount && ok; ++step) {
+        int method = (step + repetition) % OutputMethodCount;
+        DeleteFileW(layout.log.c_str());
+        RunMeasure run;
+        unsigned long long copied = 0;
+        if (method == ThroughLauncher) {
+          run = RunMeasured(layout.launcherLine);
+          ok = Check(run.started && run.exitCode == 0 && WaitForProductStandin(productBin), "launcher run (output)") && ok;
+        } else if (method == StraightToFile) {
+          HANDLE log = OpenLogForChildren(layout.log);
+          run = RunMeasured(layout.updaterLine, log);
+          CloseHandle(log);
+        } else {
+          run = RunThroughPipe(layout.updaterLine, layout.log, &copied);
+          ok = Check(copied == bytes, "pipe relay copied every byte") && ok;
+        }
+        ok = Check(run.started && run.exitCode == 0, "updater output run") && ok;
+        ok = Check(ReadBytes(layout.log).size() >= bytes, "all output in the log") && ok;
+        outputWall[method][sized].push_back(run.wallMs);
+      }
+    }
+  }
+  DeleteFileW(layout.log.c_str());
+
+  // ---- 5: footprint ----
+  Footprint footprint = ReadFootprint(ReadBytes(TestProgramDirectory() + L"lindquay-updater.exe"));
+  ok = Check(footprint.valid, "reading the executable") && ok;
+
+  if (!ok) {
+    return 1;
+  }
+
+  // ---- The table ----
+  double launcher = Median(launcherWall), limit = Median(limitWall), batch = Median(batchWall);
+  double floor = Median(floorWall);
+  // Overheads pair the runs of one repetition, which ran side by side, so
+  // that a slow spell of the machine falls on both terms of a difference.
+  std::vector<double> launcherOverheads, batchOverheads, floorOverheads;
+  for (size_t index = 0; index < launcherWall.size(); ++index) {
+    launcherOverheads.push_back(launcherWall[index] - limitWall[index]);
+    batchOverheads.push_back(batchWall[index] - limitWall[index]);
+    floorOverheads.push_back(floorWall[index] - limitUpdaterWall[index]);
+  }
+  double launcherOverhead = Median(launcherOverheads), batchOverhead = Median(batchOverheads);
+  double floorOverhead = Median(floorOverheads);
+  double launcherOwnCpu = Median(launcherCpu[Short]), floorOwnCpu = Median(floorCpu[Short]);
+  double waitedMs = WaitingMs - ShortSleepMs;
+  double launcherWaiting = Median(launcherCpu[Long]) - launcherOwnCpu;
+  double floorWaiting = Median(floorCpu[Long]) - floorOwnCpu;
+  double slope[OutputMethodCount];
+  for (int method = 0; method < OutputMethodCount; ++method) {
+    std::vector<double> costs;  // each repetition's written minus silent run
+    for (size_t index = 0; index < outputWall[method][1].size(); ++index) {
+      costs.push_back(outputWall[method][1][index] - outputWall[method][0][index]);
+    }
+    slope[method] = Median(costs);
+  }
+  double mib = options.outputMiB;
+
+  std::vector<Row> rows;
+  rows.push_back({"1 start-up", "whole --direct run, stand-ins exit at once", Milliseconds(launcher),
+                  Milliseconds(limit) + " stand-ins started directly", Ratio(launcher / limit), ""});
+  rows.push_back({"", "batch file run by cmd.exe, same job", Milliseconds(batch),
+                  Milliseconds(limit) + " stand-ins started directly", Ratio(batch / limit), ""});
+  rows.push_back({"", "overhead beyond the stand-ins", Milliseconds(launcherOverhead),
+                  Milliseconds(batchOverhead) + " batch file", Ratio(launcherOverhead / batchOverhead),
+                  "clearly < 1"});
+  rows.push_back({"2 own cost", "overhead beyond the stand-ins", Milliseconds(launcherOverhead),
+                  Milliseconds(floorOverhead) + " minimal program", Ratio(launcherOverhead / floorOverhead),
+                  "<= 1.10x"});
+  rows.push_back({"", "wall time of the whole run", Milliseconds(launcher), Milliseconds(floor) + " minimal program",
+                  Ratio(launcher / floor), ""});
+  rows.push_back({"", "CPU time of the process", Milliseconds(launcherOwnCpu),
+                  Milliseconds(floorOwnCpu) + " minimal program", Ratio(launcherOwnCpu / floorOwnCpu), ""});
+  rows.push_back({"", "peak working set", Format("%.0f KiB", Median(launcherPeak) / 1024),
+                  Format("%.0f KiB", Median(floorPeak) / 1024) + " minimal program",
+                  Ratio(Median(launcherPeak) / Median(floorPeak)), ""});
+  rows.push_back({"3 waiting", Format("CPU time while the updater runs %.1f s longer", waitedMs / 1000),
+                  Milliseconds(launcherWaiting), Milliseconds(floorWaiting) + " minimal program",
+                  Format("%.4f", launcherWaiting / waitedMs) + Format(" of a core (%.4f)", floorWaiting / waitedMs),
+                  "~0"});
+  rows.push_back({"4 output", Format("%.0f MiB written through the launcher", mib),
+                  Milliseconds(slope[ThroughLauncher]), Milliseconds(slope[StraightToFile]) + " straight into a file",
+                  Ratio(slope[ThroughLauncher] / slope[StraightToFile]), "1.00x"});
+  rows.push_back({"", Format("%.0f MiB relayed through a pipe", mib), Milliseconds(slope[ThroughPipe]),
+                  Milliseconds(slope[StraightToFile]) + " straight into a file",
+                  Ratio(slope[ThroughPipe] / slope[StraightToFile]), ""});
+  rows.push_back({"", "throughput (launcher / file / pipe)",
+                  Format("%.0f MiB/s", mib * 1000 / slope[ThroughLauncher]),
+                  Format("%.0f MiB/s", mib * 1000 / slope[StraightToFile]) + " / " +
+                      Format("%.0f MiB/s", mib * 1000 / slope[ThroughPipe]),
+                  "", ""});
+  rows.push_back({"5 footprint", "executable without icon images", Format("%.0f bytes", footprint.sizeWithoutIcons),
+                  Format("%.0f bytes", ExecutableAim), Ratio(footprint.sizeWithoutIcons / ExecutableAim),
+                  "<= 1.00x"});
+  rows.push_back({"", "executable with icon images", Format("%.0f bytes", footprint.fileSize),
+                  Format("%.0f bytes", footprint.sizeWithoutIcons) + " without",
+                  Ratio(static_cast<double>(footprint.fileSize) / footprint.sizeWithoutIcons),
+                  Format("%.0f icon images", footprint.iconImages) + Format(", %.0f bytes", footprint.iconImageBytes)});
+  std::vector<std::string> sections = {Format("headers %.0f", footprint.headersSize)};
+  for (const SectionFootprint& section : footprint.sections) {
+    sections.push_back(section.name + Format(" %.0f", section.virtualSize) + Format(" (%.0f in file)", section.rawSize));
+  }
+  rows.push_back({"", "sections", Join(sections), "", "", Format("relocations %.0f bytes", footprint.baseRelocationBytes)});
+  std::vector<std::string> imports;
+  for (const ImportFootprint& library : footprint.imports) {
+    imports.push_back(library.library + Format(" %.0f", static_cast<double>(library.functions.size())));
+  }
+  rows.push_back({"", "imported functions", Join(imports), "", "", ""});
+
+  std::printf("Medians of %d interleaved repetitions (%d for the sampled runs and those of seconds).\n",
+              options.repetitions, options.slowRepetitions);
+  PrintTable(rows);
+  return 0;
+}

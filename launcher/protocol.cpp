@@ -34,10 +34,17 @@ void CutToDirectory(wchar_t* path) {
   }
 }
 
-bool IsExactly(const wchar_t* value, const wchar_t* expected) {
+bool IsExactly(const wchar_t* value, const char* expected) {
   // An ordinal comparison: lstrcmpW compares linguistically, and would take a
   // mode holding ignorable characters (a soft hyphen, say) for a real one.
-  return CompareStringOrdinal(value, -1, expected, -1, /* bIgnoreCase */ FALSE) == CSTR_EQUAL;
+  for (;; ++value, ++expected) {
+    if (*value != static_cast<unsigned char>(*expected)) {
+      return false;
+    }
+    if (*value == L'\0') {
+      return true;
+    }
+  }
 }
 
 DWORD RunLauncher() {

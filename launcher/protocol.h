@@ -11,12 +11,13 @@
 // where <mode> is --direct, --elevate or --child. Arguments after those eight
 // are ignored.
 
-constexpr wchar_t ProtocolVersion[] = L"1";
-constexpr wchar_t ModeElevate[] = L"--elevate";
-constexpr wchar_t ModeDirect[] = L"--direct";
-constexpr wchar_t ModeChild[] = L"--child";
-constexpr wchar_t JavaSemaphoreName[] = L"kv-javaSemaphore";
-constexpr wchar_t ScriptSemaphoreName[] = L"kv-scriptSemaphore";
+// ASCII, kept as bytes; inline, so that the program holds one copy of each.
+inline constexpr char ProtocolVersion[] = "1";
+inline constexpr char ModeElevate[] = "--elevate";
+inline constexpr char ModeDirect[] = "--direct";
+inline constexpr char ModeChild[] = "--child";
+inline constexpr char JavaSemaphoreName[] = "kv-javaSemaphore";
+inline constexpr char ScriptSemaphoreName[] = "kv-scriptSemaphore";
 
 // Bit 29 marks codes that applications define for themselves.
 constexpr DWORD ExitMissingArgument = 0x20000001;
@@ -43,8 +44,8 @@ DWORD LoadExePaths(DWORD capacity);
 // Cuts a path after its last '\' or '/'; leaves it alone when it has none.
 void CutToDirectory(wchar_t* path);
 
-// True when `value` equals `expected` code unit for code unit.
-bool IsExactly(const wchar_t* value, const wchar_t* expected);
+// True when `value` equals the ASCII text `expected` code unit for code unit.
+bool IsExactly(const wchar_t* value, const char* expected);
 
 // Deletes kv-scriptSemaphore, checks version and mode, reads the six
 // positional arguments and runs the update. Returns the exit code.

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr wchar_t FailureRecordName[] = L"kv-failure-launcher.txt";
+constexpr char FailureRecordName[] = "kv-failure-launcher.txt";
 constexpr char FailureRecordFields[] = "java,0x%08X,%s,";
 constexpr int FieldsBufferSize = 64;
 

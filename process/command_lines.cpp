@@ -6,16 +6,33 @@
 namespace {
 
 constexpr unsigned long long ChildLineCapacity = 1024;
-constexpr wchar_t ProductRelativePath[] = L"\\bin\\lindquay.exe";
+constexpr char ProductRelativePath[] = "\\bin\\lindquay.exe";
 
-// Appends ExeDirectory + name between quotes. Windows paths hold no double
-// quote and these end in a file name, so they need no escaping; the program
-// name (argv[0]) is not unescaped by any parser anyway.
-void AppendQuotedSidePath(WideStringBuffer& line, const wchar_t* name) {
-  line.Append(L"\"");
-  line.Append(ExeDirectory);
-  line.Append(name);
-  line.Append(L"\"");
+// The two lines as templates, one byte per piece: the byte 1 stands for
+// ExeDirectory, the bytes 2 to 7 for the six values (bootSourceDirectory to
+// passThroughC), each quoted by AppendQuoted; every other byte is literal.
+// ExeDirectory goes in as it is, between literal quotes: Windows paths hold
+// no double quote, and these end in a file name, so they need no escaping
+// (and the program name, argv[0], is not unescaped by any parser anyway).
+constexpr char DirectoryPlaceholder = '\1';
+constexpr char FirstValuePlaceholder = '\2';
+constexpr char LastValuePlaceholder = '\7';
+constexpr char UpdaterTemplate[] =
+    "\"\1kv-jre\\bin\\java.exe\" -Dfile.encoding=UTF-8 -classpath \"\1kv-lib\\*\""
+    " -Dlindboot.sourceDirectory=\2 -Dlindquay.settings=\3 com.korvane.lindquay.LindquayUpdater"
+    " \4 \5 \"\1kv-handle\" \6 \"\1kv-javaSemaphore\" \7";
+constexpr char ElevatedTemplate[] = "1 --child \2 \3 \4 \5 \6 \7";
+
+void Compose(WideStringBuffer& line, const char* lineTemplate, const wchar_t* const values[]) {
+  for (const char* piece = lineTemplate; *piece != '\0'; ++piece) {
+    if (*piece == DirectoryPlaceholder) {
+      line.Append(ExeDirectory);
+    } else if (*piece >= FirstValuePlaceholder && *piece <= LastValuePlaceholder) {
+      AppendQuoted(line, values[*piece - FirstValuePlaceholder]);
+    } else {
+      line.AppendCharacter(static_cast<unsigned char>(*piece));
+    }
+  }
 }
 
 bool HoldsDoubleQuote(const wchar_t* value) {
@@ -67,25 +84,10 @@ void ComposeUpdaterCommandLine(
     const wchar_t* passThroughA,
     const wchar_t* passThroughB,
     const wchar_t* passThroughC) {
-  AppendQuotedSidePath(line, L"kv-jre\\bin\\java.exe");
-  line.Append(L" -Dfile.encoding=UTF-8 -classpath ");
-  AppendQuotedSidePath(line, L"kv-lib\\*");
-  line.Append(L" -Dlindboot.sourceDirectory=");
-  AppendQuoted(line, bootSourceDirectory);
-  line.Append(L" -Dlindquay.settings=");
-  AppendQuoted(line, settingsDirectory);
-  line.Append(L" com.korvane.lindquay.LindquayUpdater ");
-  AppendQuoted(line, installDirectory);
-  line.Append(L" ");
-  AppendQuoted(line, passThroughA);
-  line.Append(L" ");
-  AppendQuotedSidePath(line, L"kv-handle");
-  line.Append(L" ");
-  AppendQuoted(line, passThroughB);
-  line.Append(L" ");
-  AppendQuotedSidePath(line, JavaSemaphoreName);
-  line.Append(L" ");
-  AppendQuoted(line, passThroughC);
+  const wchar_t* const values[] = {
+      bootSourceDirectory, settingsDirectory, installDirectory,
+      passThroughA, passThroughB, passThroughC};
+  Compose(line, UpdaterTemplate, values);
 }
 
 void ComposeElevatedParameters(
@@ -96,23 +98,17 @@ void ComposeElevatedParameters(
     const wchar_t* passThroughA,
     const wchar_t* passThroughB,
     const wchar_t* passThroughC) {
-  parameters.Append(ProtocolVersion);
-  parameters.Append(L" ");
-  parameters.Append(ModeChild);
-  const wchar_t* values[] = {
+  const wchar_t* const values[] = {
       bootSourceDirectory, settingsDirectory, installDirectory,
       passThroughA, passThroughB, passThroughC};
-  for (const wchar_t* value : values) {
-    parameters.Append(L" ");
-    AppendQuoted(parameters, value);
-  }
+  Compose(parameters, ElevatedTemplate, values);
 }
 
 void ComposeProductCommandLine(WideStringBuffer& line, const wchar_t* installDirectory) {
-  line.Append(L"\"");
+  line.Append("\"");
   line.Append(installDirectory);
   line.Append(ProductRelativePath);
-  line.Append(L"\"");
+  line.Append("\"");
 }
 
 DWORD StartUpdater(

@@ -7,16 +7,18 @@
 
 namespace {
 
+// The fixed texts that are written as they are, kept as ASCII bytes.
+constexpr char ElevatedStartLine[] = "Starting elevated child:\n";
+constexpr char CommandPrefix[] = "    cmd=";
+constexpr char FilePrefix[] = "    exe=";
+constexpr char ParametersPrefix[] = "    arg=";
+constexpr char LineFeed[] = "\n";
+constexpr char ChildOutputBanner[] =
+    "--Child output here---------------------------------------------\n";
+constexpr char ElevatedOutputBanner[] =
+    "--Elevated child output here------------------------------------\n";
+// The formats, for wvsprintfW.
 constexpr wchar_t StartLine[] = L"Starting %s:\n";
-constexpr wchar_t ElevatedStartLine[] = L"Starting elevated child:\n";
-constexpr wchar_t CommandPrefix[] = L"    cmd=";
-constexpr wchar_t FilePrefix[] = L"    exe=";
-constexpr wchar_t ParametersPrefix[] = L"    arg=";
-constexpr wchar_t LineFeed[] = L"\n";
-constexpr wchar_t ChildOutputBanner[] =
-    L"--Child output here---------------------------------------------\n";
-constexpr wchar_t ElevatedOutputBanner[] =
-    L"--Elevated child output here------------------------------------\n";
 constexpr wchar_t ExitBanner[] =
     L"--Child exited with code 0x%08X----------------------------\n";
 constexpr wchar_t ErrorLine[] = L"Error: %s: 0x%08X\n";

@@ -8,8 +8,19 @@ HANDLE LogHandle = nullptr;
 
 namespace {
 
-constexpr wchar_t LogFileName[] = L"kv-out.txt";
+constexpr char LogFileName[] = "kv-out.txt";
 constexpr unsigned long long FormattedLineCapacity = 4096;
+
+void LogBytes(const char* bytes, DWORD count) {
+  // Another process may have written through its own handle since our last
+  // write (the elevated instance, the updater): seek to the end every time.
+  // The high half must be passed, or the seek fails once the never-trimmed
+  // file passes 4 GiB and the write would land over older text.
+  LONG distanceHigh = 0;
+  SetFilePointer(LogHandle, /* lDistanceToMove */ 0, &distanceHigh, FILE_END);
+  DWORD written = 0;
+  WriteFile(LogHandle, bytes, count, &written, /* lpOverlapped */ nullptr);
+}
 
 }  // namespace
 
@@ -57,16 +68,15 @@ void LogText(const wchar_t* text) {
     return;  // Logging never ends the launcher: this text is lost, nothing else.
   }
   bytes = WideCharToMultiByte(CP_UTF8, 0, text, characters, block, bytes, nullptr, nullptr);
-
-  // Another process may have written through its own handle since our last
-  // write (the elevated instance, the updater): seek to the end every time.
-  // The high half must be passed, or the seek fails once the never-trimmed
-  // file passes 4 GiB and the write would land over older text.
-  LONG distanceHigh = 0;
-  SetFilePointer(LogHandle, /* lDistanceToMove */ 0, &distanceHigh, FILE_END);
-  DWORD written = 0;
-  WriteFile(LogHandle, block, static_cast<DWORD>(bytes), &written, /* lpOverlapped */ nullptr);
+  LogBytes(block, static_cast<DWORD>(bytes));
   HeapFree(heap, /* dwFlags */ 0, block);
+}
+
+void LogText(const char* ascii) {
+  int bytes = lstrlenA(ascii);
+  if (bytes > 0) {
+    LogBytes(ascii, static_cast<DWORD>(bytes));
+  }
 }
 
 void LogFormat(const wchar_t* format, ...) {

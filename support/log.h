@@ -17,6 +17,8 @@ void OpenLog(const wchar_t* directory);
 
 // Appends the UTF-8 form of `text`. Adds no line end.
 void LogText(const wchar_t* text);
+// Appends ASCII text as it is: it is its own UTF-8 form.
+void LogText(const char* ascii);
 
 // For short lines only (wvsprintfW stops at 1024 characters): labels and
 // codes. Paths and command lines go through LogText.

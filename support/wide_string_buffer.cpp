@@ -29,6 +29,18 @@ void WideStringBuffer::Append(const wchar_t* s) {
   length += n;
 }
 
+void WideStringBuffer::Append(const char* ascii) {
+  unsigned long long n = static_cast<unsigned long long>(lstrlenA(ascii));
+  unsigned long long needed = length + n + 1;
+  if (capacity < needed) {
+    Reserve(needed);
+  }
+  for (unsigned long long index = 0; index <= n; ++index) {
+    text[length + index] = static_cast<unsigned char>(ascii[index]);
+  }
+  length += n;
+}
+
 void WideStringBuffer::AppendCharacter(wchar_t c) {
   const wchar_t single[2] = {c, L'\0'};
   Append(single);

@@ -18,6 +18,9 @@ class WideStringBuffer {
   WideStringBuffer& operator=(const WideStringBuffer&) = delete;
 
   void Append(const wchar_t* s);
+  // Appends ASCII text, widened: the program's fixed texts are kept as
+  // bytes, half the size of their UTF-16 form.
+  void Append(const char* ascii);
   void AppendCharacter(wchar_t c);
 
   // Grows the block to max(2 x capacity, minimum) characters, terminator

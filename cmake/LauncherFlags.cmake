@@ -36,6 +36,9 @@ set(LAUNCHER_COMPILE_OPTIONS
 set(LAUNCHER_LINK_OPTIONS
   -Oz
   -flto
+  # Splitting the arguments of functions into clones costs this program more
+  # code than it saves.
+  -fno-ipa-sra
   # One read-only section for code, constants and imports (see the script).
   -Wl,-T,${CMAKE_CURRENT_LIST_DIR}/launcher.ld
   -nostdlib

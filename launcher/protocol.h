@@ -11,13 +11,15 @@
 // where <mode> is --direct, --elevate or --child. Arguments after those eight
 // are ignored.
 
-// ASCII, kept as bytes; inline, so that the program holds one copy of each.
-inline constexpr char ProtocolVersion[] = "1";
-inline constexpr char ModeElevate[] = "--elevate";
-inline constexpr char ModeDirect[] = "--direct";
-inline constexpr char ModeChild[] = "--child";
-inline constexpr char JavaSemaphoreName[] = "kv-javaSemaphore";
-inline constexpr char ScriptSemaphoreName[] = "kv-scriptSemaphore";
+// ASCII, kept as bytes. The program's fixed texts are pointers to literals
+// rather than arrays: the compiler aligns a named array of 16 bytes or more
+// to 16, and in a program this size the padding adds up.
+constexpr const char* ProtocolVersion = "1";
+constexpr const char* ModeElevate = "--elevate";
+constexpr const char* ModeDirect = "--direct";
+constexpr const char* ModeChild = "--child";
+constexpr const char* JavaSemaphoreName = "kv-javaSemaphore";
+constexpr const char* ScriptSemaphoreName = "kv-scriptSemaphore";
 
 // Bit 29 marks codes that applications define for themselves.
 constexpr DWORD ExitMissingArgument = 0x20000001;

@@ -8,18 +8,19 @@
 
 namespace {
 
-constexpr char FailureRecordName[] = "kv-failure-launcher.txt";
-constexpr char FailureRecordFields[] = "java,0x%08X,%s,";
+constexpr const char* FailureRecordName = "kv-failure-launcher.txt";
+constexpr const char* FailureRecordFields = "java,0x%08X,%s,";
 constexpr int FieldsBufferSize = 64;
 
 // wsprintfA writes at most 1024 bytes and a terminator. 256 UTF-16 units take
 // at most 768 bytes in any ANSI code page (three per unit in UTF-8).
 constexpr int WsprintfBufferSize = 1025;
 constexpr int ChunkUnits = 256;
+constexpr SIZE_T MaxAnsiBytesPerUnit = 3;
 
 // Converts `value` through wsprintfA's own %S, a chunk at a time, so that the
 // record holds exactly the characters, and the replacements, that the
-// platform's conversion gives. With `out` null it only counts the bytes.
+// platform's conversion gives. Returns the count of bytes written to `out`.
 DWORD ConvertLikeWsprintf(const wchar_t* value, char* out) {
   DWORD total = 0;
   wchar_t chunk[ChunkUnits + 1];
@@ -37,7 +38,7 @@ DWORD ConvertLikeWsprintf(const wchar_t* value, char* out) {
     }
     chunk[take] = L'\0';
     int bytes = wsprintfA(converted, "%S", chunk);
-    for (int index = 0; out != nullptr && index < bytes; ++index) {
+    for (int index = 0; index < bytes; ++index) {
       out[total + index] = converted[index];
     }
     total += static_cast<DWORD>(bytes);
@@ -91,20 +92,14 @@ DWORD RunUpdate(
 }
 
 char* FormatFailureRecord(DWORD exitCode, bool isDirect, const wchar_t* passThroughA, DWORD* length) {
-  char fields[FieldsBufferSize];
-  int fieldsLength = wsprintfA(fields, FailureRecordFields, exitCode, isDirect ? "direct" : "elevated");
-  DWORD valueLength = ConvertLikeWsprintf(passThroughA, nullptr);
-
-  char* record = static_cast<char*>(HeapAlloc(
-      GetProcessHeap(), /* dwFlags */ 0, static_cast<SIZE_T>(fieldsLength) + valueLength));
+  // Room for the fields and for the most the value can take: one pass.
+  SIZE_T capacity = FieldsBufferSize + static_cast<SIZE_T>(lstrlenW(passThroughA)) * MaxAnsiBytesPerUnit;
+  char* record = static_cast<char*>(HeapAlloc(GetProcessHeap(), /* dwFlags */ 0, capacity));
   if (record == nullptr) {
     return nullptr;
   }
-  for (int index = 0; index < fieldsLength; ++index) {
-    record[index] = fields[index];
-  }
-  ConvertLikeWsprintf(passThroughA, record + fieldsLength);
-  *length = static_cast<DWORD>(fieldsLength) + valueLength;
+  int fieldsLength = wsprintfA(record, FailureRecordFields, exitCode, isDirect ? "direct" : "elevated");
+  *length = static_cast<DWORD>(fieldsLength) + ConvertLikeWsprintf(passThroughA, record + fieldsLength);
   return record;
 }
 

@@ -6,7 +6,7 @@
 namespace {
 
 constexpr unsigned long long ChildLineCapacity = 1024;
-constexpr char ProductRelativePath[] = "\\bin\\lindquay.exe";
+constexpr const char* ProductRelativePath = "\\bin\\lindquay.exe";
 
 // The two lines as templates, one byte per piece: the byte 1 stands for
 // ExeDirectory, the bytes 2 to 7 for the six values (bootSourceDirectory to
@@ -17,11 +17,11 @@ constexpr char ProductRelativePath[] = "\\bin\\lindquay.exe";
 constexpr char DirectoryPlaceholder = '\1';
 constexpr char FirstValuePlaceholder = '\2';
 constexpr char LastValuePlaceholder = '\7';
-constexpr char UpdaterTemplate[] =
+constexpr const char* UpdaterTemplate =
     "\"\1kv-jre\\bin\\java.exe\" -Dfile.encoding=UTF-8 -classpath \"\1kv-lib\\*\""
     " -Dlindboot.sourceDirectory=\2 -Dlindquay.settings=\3 com.korvane.lindquay.LindquayUpdater"
     " \4 \5 \"\1kv-handle\" \6 \"\1kv-javaSemaphore\" \7";
-constexpr char ElevatedTemplate[] = "1 --child \2 \3 \4 \5 \6 \7";
+constexpr const char* ElevatedTemplate = "1 --child \2 \3 \4 \5 \6 \7";
 
 void Compose(WideStringBuffer& line, const char* lineTemplate, const wchar_t* const values[]) {
   for (const char* piece = lineTemplate; *piece != '\0'; ++piece) {
@@ -48,29 +48,20 @@ bool HoldsDoubleQuote(const wchar_t* value) {
 
 void AppendQuoted(WideStringBuffer& line, const wchar_t* value) {
   line.AppendCharacter(L'"');
+  unsigned backslashes = 0;  // in the run just written
   for (const wchar_t* cursor = value;; ++cursor) {
-    unsigned backslashes = 0;
-    while (*cursor == L'\\') {
-      ++backslashes;
-      ++cursor;
-    }
-    if (*cursor == L'\0') {
-      // The closing quote follows: double the run so that it stays literal.
-      for (unsigned index = 0; index < backslashes * 2; ++index) {
+    if (*cursor == L'"' || *cursor == L'\0') {
+      // The run stands before a quote, or before the closing one: written
+      // twice, it comes back once; a quote of the value then gets one more.
+      for (; backslashes != 0; --backslashes) {
         line.AppendCharacter(L'\\');
       }
-      break;
-    }
-    if (*cursor == L'"') {
-      // 2k+1 backslashes and the quote give back k backslashes and a quote.
-      for (unsigned index = 0; index < backslashes * 2 + 1; ++index) {
-        line.AppendCharacter(L'\\');
+      if (*cursor == L'\0') {
+        break;
       }
-    } else {
-      for (unsigned index = 0; index < backslashes; ++index) {
-        line.AppendCharacter(L'\\');
-      }
+      line.AppendCharacter(L'\\');
     }
+    backslashes = *cursor == L'\\' ? backslashes + 1 : 0;
     line.AppendCharacter(*cursor);
   }
   line.AppendCharacter(L'"');

@@ -8,28 +8,29 @@
 namespace {
 
 // The fixed texts that are written as they are, kept as ASCII bytes.
-constexpr char ElevatedStartLine[] = "Starting elevated child:\n";
-constexpr char CommandPrefix[] = "    cmd=";
-constexpr char FilePrefix[] = "    exe=";
-constexpr char ParametersPrefix[] = "    arg=";
-constexpr char LineFeed[] = "\n";
-constexpr char ChildOutputBanner[] =
+constexpr const char* ElevatedStartLine = "Starting elevated child:\n";
+constexpr const char* CommandPrefix = "    cmd=";
+constexpr const char* FilePrefix = "    exe=";
+constexpr const char* ParametersPrefix = "    arg=";
+constexpr const char* LineFeed = "\n";
+constexpr const char* ChildOutputBanner =
     "--Child output here---------------------------------------------\n";
-constexpr char ElevatedOutputBanner[] =
+constexpr const char* ElevatedOutputBanner =
     "--Elevated child output here------------------------------------\n";
-// The formats, for wvsprintfW.
-constexpr wchar_t StartLine[] = L"Starting %s:\n";
-constexpr wchar_t ExitBanner[] =
-    L"--Child exited with code 0x%08X----------------------------\n";
-constexpr wchar_t ErrorLine[] = L"Error: %s: 0x%08X\n";
+// The formats. A label comes as a wide string (%S), a failed call's name as
+// an ASCII one (%s).
+constexpr const char* StartLine = "Starting %S:\n";
+constexpr const char* ExitBanner =
+    "--Child exited with code 0x%08X----------------------------\n";
+constexpr const char* ErrorLine = "Error: %s: 0x%08X\n";
 
-constexpr wchar_t ElevationVerb[] = L"runas";
+constexpr const wchar_t* ElevationVerb = L"runas";
 
 // COM serves only the elevated start, so ole32 is loaded then, from the
 // system directory, and not imported: loading it with every start (it brings
 // combase and rpcrt4 along) costs each run several milliseconds, under Wine
 // about as much as starting a process.
-constexpr wchar_t ComLibrary[] = L"ole32.dll";
+constexpr const wchar_t* ComLibrary = L"ole32.dll";
 using CoInitializeExFunction = HRESULT(WINAPI*)(void*, DWORD);
 using CoUninitializeFunction = void(WINAPI*)();
 
@@ -85,7 +86,7 @@ DWORD StartProcess(
       /* lpProcessInformation */ &process);
   if (!started) {
     DWORD error = FailureCode(GetLastError());
-    LogFormat(ErrorLine, L"CreateProcessW", error);
+    LogFormat(ErrorLine, "CreateProcessW", error);
     return error;
   }
   CloseHandle(process.hThread);
@@ -95,7 +96,7 @@ DWORD StartProcess(
 
 void RefuseStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog, DWORD code) {
   LogStart(commandLine, label, redirectToLog);
-  LogFormat(ErrorLine, L"CreateProcessW", code);
+  LogFormat(ErrorLine, "CreateProcessW", code);
 }
 
 DWORD StartElevated(
@@ -149,7 +150,7 @@ DWORD StartElevated(
     if (execute.hProcess != nullptr) {
       CloseHandle(execute.hProcess);
     }
-    LogFormat(ErrorLine, L"ShellExecuteExW", error);
+    LogFormat(ErrorLine, "ShellExecuteExW", error);
     return error;
   }
   *child = execute.hProcess;
@@ -158,13 +159,13 @@ DWORD StartElevated(
 
 DWORD WaitForChild(HANDLE child) {
   DWORD exitCode = 0;
-  const wchar_t* failedCall = nullptr;
+  const char* failedCall = nullptr;
   DWORD error = 0;
   if (WaitForSingleObject(child, INFINITE) != WAIT_OBJECT_0) {
-    failedCall = L"WaitForSingleObject";
+    failedCall = "WaitForSingleObject";
     error = FailureCode(GetLastError());
   } else if (!GetExitCodeProcess(child, &exitCode)) {
-    failedCall = L"GetExitCodeProcess";
+    failedCall = "GetExitCodeProcess";
     error = FailureCode(GetLastError());
   }
 

@@ -1,5 +1,6 @@
 #include "support/log.h"
 
+#include <limits.h>
 #include <stdarg.h>
 
 #include "support/wide_string_buffer.h"
@@ -8,8 +9,10 @@ HANDLE LogHandle = nullptr;
 
 namespace {
 
-constexpr char LogFileName[] = "kv-out.txt";
-constexpr unsigned long long FormattedLineCapacity = 4096;
+constexpr const char* LogFileName = "kv-out.txt";
+constexpr int MaxUtf8BytesPerUnit = 3;
+// wvsprintfA writes at most 1024 bytes and a terminator.
+constexpr int FormattedLineBytes = 1025;
 
 void LogBytes(const char* bytes, DWORD count) {
   // Another process may have written through its own handle since our last
@@ -47,27 +50,26 @@ void OpenLog(const wchar_t* directory) {
 
 void LogText(const wchar_t* text) {
   int characters = lstrlenW(text);
-  if (characters == 0) {
+  // A UTF-16 unit takes at most 3 bytes in UTF-8 (a pair of them takes 4),
+  // so one conversion into a block of that size does.
+  if (characters == 0 || characters > INT_MAX / MaxUtf8BytesPerUnit) {
     return;
+  }
+  int capacity = characters * MaxUtf8BytesPerUnit;
+  HANDLE heap = GetProcessHeap();
+  char* block = static_cast<char*>(HeapAlloc(heap, /* dwFlags */ 0, static_cast<SIZE_T>(capacity)));
+  if (block == nullptr) {
+    return;  // Logging never ends the launcher: this text is lost, nothing else.
   }
   int bytes = WideCharToMultiByte(
       /* CodePage */ CP_UTF8,
       /* dwFlags */ 0,
       /* lpWideCharStr */ text,
       /* cchWideChar */ characters,
-      /* lpMultiByteStr */ nullptr,
-      /* cbMultiByte */ 0,
+      /* lpMultiByteStr */ block,
+      /* cbMultiByte */ capacity,
       /* lpDefaultChar */ nullptr,
       /* lpUsedDefaultChar */ nullptr);
-  if (bytes <= 0) {
-    return;
-  }
-  HANDLE heap = GetProcessHeap();
-  char* block = static_cast<char*>(HeapAlloc(heap, /* dwFlags */ 0, static_cast<SIZE_T>(bytes)));
-  if (block == nullptr) {
-    return;  // Logging never ends the launcher: this text is lost, nothing else.
-  }
-  bytes = WideCharToMultiByte(CP_UTF8, 0, text, characters, block, bytes, nullptr, nullptr);
   LogBytes(block, static_cast<DWORD>(bytes));
   HeapFree(heap, /* dwFlags */ 0, block);
 }
@@ -79,11 +81,11 @@ void LogText(const char* ascii) {
   }
 }
 
-void LogFormat(const wchar_t* format, ...) {
-  WideStringBuffer line(FormattedLineCapacity);
+void LogFormat(const char* format, ...) {
+  char line[FormattedLineBytes];
   va_list arguments;
   va_start(arguments, format);
-  wvsprintfW(line.Text(), format, arguments);
+  wvsprintfA(line, format, arguments);
   va_end(arguments);
-  LogText(line.Text());
+  LogText(line);
 }

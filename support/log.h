@@ -20,6 +20,8 @@ void LogText(const wchar_t* text);
 // Appends ASCII text as it is: it is its own UTF-8 form.
 void LogText(const char* ascii);
 
-// For short lines only (wvsprintfW stops at 1024 characters): labels and
-// codes. Paths and command lines go through LogText.
-void LogFormat(const wchar_t* format, ...);
+// For short lines only (wvsprintfA stops at 1024 characters): labels and
+// codes. The format is ASCII, and so must be what it formats (a wide %S
+// argument is converted to the ANSI code page): the line is written as it
+// comes out. Paths and command lines go through LogText.
+void LogFormat(const char* format, ...);

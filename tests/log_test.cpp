@@ -45,8 +45,8 @@ TEST_F(Log, WritesUtf8WithoutAByteOrderMarkAndNothingForAnEmptyText) {
 
 TEST_F(Log, FormatsErrorLinesInTheirShape) {
   OpenLog(scratch.Path().c_str());
-  LogFormat(L"Error: CreateProcessW: 0x%08X\n", 2u);
-  LogFormat(L"Starting %s:\n", L"updater");
+  LogFormat("Error: CreateProcessW: 0x%08X\n", 2u);
+  LogFormat("Starting %S:\n", L"updater");
   std::string log = ReadBytes(logPath);
   EXPECT_EQ(log, "Error: CreateProcessW: 0x00000002\nStarting updater:\n");
   EXPECT_EQ(log.find('\n') + 1, 34u);
@@ -71,6 +71,6 @@ TEST_F(Log, AnUnwritableLogIsSilentlyLost) {
   OpenLog(scratch.Path().c_str());
   EXPECT_EQ(LogHandle, INVALID_HANDLE_VALUE);
   LogText(L"lost\n");
-  LogFormat(L"Error: %s: 0x%08X\n", L"x", 1u);
+  LogFormat("Error: %s: 0x%08X\n", "x", 1u);
   EXPECT_TRUE(GetFileAttributesW(logPath.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
 }

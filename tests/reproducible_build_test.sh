@@ -2,11 +2,12 @@
 # Two builds of the launcher from the same sources, copied to different
 # directories and built one after the other, must give the same bytes, and
 # the same bytes as this build's own executable.
-#   reproducible_build_test.sh SOURCE_DIR WORK_DIR REFERENCE_EXE
+#   reproducible_build_test.sh SOURCE_DIR WORK_DIR REFERENCE_EXE BUILD_TYPE
 set -eu
 source_dir=$1
 work=$2
 reference=$3
+build_type=$4
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -28,7 +29,7 @@ build() {
   copy_sources "$src"
   # No SOURCE_DATE_EPOCH: the build must not need one.
   env -u SOURCE_DATE_EPOCH cmake -S "$src" -B "$src/../build" \
-    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" -DLINDQUAY_BUILD_TESTS=OFF >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE="$build_type" -DLINDQUAY_BUILD_TESTS=OFF >/dev/null
   env -u SOURCE_DATE_EPOCH cmake --build "$src/../build" --target lindquay-updater --parallel 2 >/dev/null
 }
 

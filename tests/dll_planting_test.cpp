@@ -1,11 +1,11 @@
-// A DLL planted beside the launcher, under the name of one that the shell
-// loads on demand while it starts the elevated instance (uxtheme.dll, for the
-// window that the elevation may show). On Windows the first file found on the
-// search path wins; Wine prefers its own built-in copy unless told otherwise,
-// so the test tells it, for this one DLL in the launcher's process, to behave
-// like Windows. The control
-// build, the same launcher without its first call, shows that the attack
-// works; the real launcher must not load the DLL.
+// A DLL planted beside the launcher, under the name of one that is loaded on
+// demand while the shell starts the elevated instance: uxtheme.dll, which the
+// first instance loads only then (a direct run never does). On Windows the
+// first file found on the search path wins; Wine prefers its own built-in
+// copy unless told otherwise, so the test tells it, for this one DLL in the
+// launcher's process, to behave like Windows. The control build, the same
+// launcher without its first call, shows that the attack works; the real
+// launcher must not load the DLL.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,21 +16,30 @@ namespace {
 
 const wchar_t PlantedName[] = L"uxtheme.dll";
 
+bool RunningUnderWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 // Makes Wine load `dll` the way Windows does, first file found on the search
 // path, in processes named `program`, for as long as the object lives. Wine
-// reads this per-program setting from the registry of the prefix; Windows
-// ignores it.
+// reads this per-program setting from the registry of the prefix; on Windows
+// there is nothing to change.
 class NativeFirstUnderWine {
  public:
   NativeFirstUnderWine(const std::wstring& program, const wchar_t* dll) : name(dll) {
+    if (!RunningUnderWine()) {
+      return;
+    }
     std::wstring path = L"Software\\Wine\\AppDefaults\\" + program + L"\\DllOverrides";
     RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
     const wchar_t order[] = L"native,builtin";
     RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof(order));
   }
   ~NativeFirstUnderWine() {
-    RegDeleteValueW(key, name.c_str());
-    RegCloseKey(key);
+    if (key != nullptr) {
+      RegDeleteValueW(key, name.c_str());
+      RegCloseKey(key);
+    }
   }
   NativeFirstUnderWine(const NativeFirstUnderWine&) = delete;
   NativeFirstUnderWine& operator=(const NativeFirstUnderWine&) = delete;

@@ -10,8 +10,9 @@ rendered from the shapes at its own size, so that small images stay sharp.
 The file holds six images, in this order: 16x16 and 32x32 with a 256-colour
 palette, and 16x16, 32x32, 48x48 and 256x256 with 32-bit colour and alpha.
 The 256x256 image is stored as PNG, as Windows expects at that size.
-Everything here is integer or IEEE arithmetic in a fixed order and uses the
-Python standard library only, so the output is the same bytes on every run.
+It uses the Python standard library only and does its arithmetic in a fixed
+order, so with the same Python (and its maths and zlib libraries) the output
+is the same bytes on every run.
 """
 
 import math

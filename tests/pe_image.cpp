@@ -156,6 +156,12 @@ EntryFirstCall FirstCallAtEntry(const PeImage& image) {
       result.argumentKnown = true;
       result.firstArgument = Read32(i + 1);
       at += 5;
+    } else if ((i[0] == 0x48 || i[0] == 0x4C) && i[1] == 0x8D && (i[2] & 0xC7) == 0x05) {
+      // lea r64, [rip + disp32]: the address of a global, made ready early.
+      if (i[0] == 0x48 && (i[2] & 0x38) == 0x08) {  // into rcx
+        result.argumentKnown = false;
+      }
+      at += 7;
     } else if ((i[0] == 0x31 || i[0] == 0x33) && i[1] == 0xC9) {  // xor ecx, ecx
       result.argumentKnown = true;
       result.firstArgument = 0;

@@ -2,7 +2,11 @@
 // measured in one run so that the noise of a shared machine falls on both
 // sides of every ratio alike. Prints one table.
 //
-//   launcher-bench.exe [--repetitions N] [--output-mib N]
+//   launcher-bench.exe [--repetitions N] [--output-mib N] [--scratch DIR]
+//
+// --scratch puts the launcher's directory, and so its log, under DIR (by
+// default the temporary folder): bench.sh gives it a folder in memory, so
+// that the disk's write-back does not decide the output figures.
 //
 // It lays out a launcher directory as the product ships it (the real
 // executable, the stand-in Java runtime and product) in a scratch directory,
@@ -42,6 +46,7 @@ struct Options {
   int repetitions = DefaultRepetitions;
   int outputMiB = DefaultOutputMiB;
   int slowRepetitions = 7;  // for the sampled runs and those that take seconds
+  std::wstring scratch;
 };
 
 // The scratch layout of the end-to-end tests: app\ holds the launcher, its
@@ -210,15 +215,22 @@ int wmain(int argc, wchar_t** argv) {
   for (int index = 1; index + 1 < argc; index += 2) {
     std::wstring name = argv[index];
     int value = static_cast<int>(std::wcstol(argv[index + 1], nullptr, 10));
-    if (name == L"--repetitions" && value > 0) {
+    if (name == L"--scratch") {
+      options.scratch = argv[index + 1];
+    } else if (name == L"--repetitions" && value > 0) {
       options.repetitions = value;
       options.slowRepetitions = value < options.slowRepetitions ? value : options.slowRepetitions;
     } else if (name == L"--output-mib" && value > 0) {
       options.outputMiB = value;
     } else {
-      std::fwprintf(stderr, L"usage: launcher-bench.exe [--repetitions N] [--output-mib N]\n");
+      std::fwprintf(stderr, L"usage: launcher-bench.exe [--repetitions N] [--output-mib N] [--scratch DIR]\n");
       return 2;
     }
+  }
+  if (!options.scratch.empty()) {
+    // The scratch directory is made in the temporary folder.
+    SetEnvironmentVariableW(L"TMP", options.scratch.c_str());
+    SetEnvironmentVariableW(L"TEMP", options.scratch.c_str());
   }
 
   Layout layout;
@@ -350,8 +362,13 @@ int wmain(int argc, wchar_t** argv) {
   double floorOverhead = Median(floorOverheads);
   double launcherOwnCpu = Median(launcherCpu[Short]), floorOwnCpu = Median(floorCpu[Short]);
   double waitedMs = WaitingMs - ShortSleepMs;
-  double launcherWaiting = Median(launcherCpu[Long]) - launcherOwnCpu;
-  double floorWaiting = Median(floorCpu[Long]) - floorOwnCpu;
+  // Each repetition's long run less its short one.
+  std::vector<double> launcherWaits, floorWaits;
+  for (size_t index = 0; index < launcherCpu[Long].size(); ++index) {
+    launcherWaits.push_back(launcherCpu[Long][index] - launcherCpu[Short][index]);
+    floorWaits.push_back(floorCpu[Long][index] - floorCpu[Short][index]);
+  }
+  double launcherWaiting = Median(launcherWaits), floorWaiting = Median(floorWaits);
   double slope[OutputMethodCount];
   for (int method = 0; method < OutputMethodCount; ++method) {
     std::vector<double> costs;  // each repetition's written minus silent run
@@ -373,7 +390,8 @@ int wmain(int argc, wchar_t** argv) {
   rows.push_back({"2 own cost", "overhead beyond the stand-ins", Milliseconds(launcherOverhead),
                   Milliseconds(floorOverhead) + " minimal program", Ratio(launcherOverhead / floorOverhead),
                   "<= 1.10x"});
-  rows.push_back({"", "wall time of the whole run", Milliseconds(launcher), Milliseconds(floor) + " minimal program",
+  rows.push_back({"", "wall time (the launcher also starts the product)", Milliseconds(launcher),
+                  Milliseconds(floor) + " minimal program",
                   Ratio(launcher / floor), ""});
   rows.push_back({"", "CPU time of the process", Milliseconds(launcherOwnCpu),
                   Milliseconds(floorOwnCpu) + " minimal program", Ratio(launcherOwnCpu / floorOwnCpu), ""});
@@ -401,12 +419,13 @@ int wmain(int argc, wchar_t** argv) {
   rows.push_back({"", "executable with icon images", Format("%.0f bytes", footprint.fileSize),
                   Format("%.0f bytes", footprint.sizeWithoutIcons) + " without",
                   Ratio(static_cast<double>(footprint.fileSize) / footprint.sizeWithoutIcons),
-                  Format("%.0f icon images", footprint.iconImages) + Format(", %.0f bytes", footprint.iconImageBytes)});
+                  Format("%.0f images, ", footprint.iconImages) + Format("%.0f bytes", footprint.iconImageBytes)});
   std::vector<std::string> sections = {Format("headers %.0f", footprint.headersSize)};
   for (const SectionFootprint& section : footprint.sections) {
-    sections.push_back(section.name + Format(" %.0f", section.virtualSize) + Format(" (%.0f in file)", section.rawSize));
+    sections.push_back(section.name + Format(" %.0f", section.virtualSize) + Format("/%.0f", section.rawSize));
   }
-  rows.push_back({"", "sections", Join(sections), "", "", Format("relocations %.0f bytes", footprint.baseRelocationBytes)});
+  rows.push_back({"", "sections, bytes used/in the file", Join(sections), "", "",
+                  Format("relocations: %.0f bytes", footprint.baseRelocationBytes)});
   std::vector<std::string> imports;
   for (const ImportFootprint& library : footprint.imports) {
     imports.push_back(library.library + Format(" %.0f", static_cast<double>(library.functions.size())));

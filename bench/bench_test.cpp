@@ -143,6 +143,26 @@ TEST_F(BenchRuns, TheBatchFileDoesTheLaunchersJob) {
   }
 }
 
+TEST_F(BenchRuns, TheFloorStartsTheProductOnlyAfterASuccess) {
+  std::wstring bin = scratch.Path() + L"bin\\";
+  CreateDirectoryW(bin.c_str(), nullptr);
+  std::wstring product = bin + L"lindquay.exe";
+  CopyFileW((TestProgramDirectory() + L"product-standin.exe").c_str(), product.c_str(), FALSE);
+  std::wstring line = QuoteForCommandLine(TestProgramDirectory() + L"bench-floor.exe") + L" " +
+                      QuoteForCommandLine(log) + L" " + QuoteForCommandLine(QuoteForCommandLine(standin)) + L" " +
+                      QuoteForCommandLine(QuoteForCommandLine(product));
+  const struct {
+    const wchar_t* exitCode;
+    bool productStarts;
+  } cases[] = {{L"0", true}, {L"1", false}};
+  for (const auto& c : cases) {
+    ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", c.exitCode);
+    RunMeasure run = RunMeasured(line);
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(WaitForProductStandin(bin, c.productStarts ? 10000 : 500), c.productStarts) << c.exitCode;
+  }
+}
+
 TEST_F(BenchRuns, TheFloorLogsOneLineAndRunsTheUpdaterIntoTheLog) {
   ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"0xC0000005");
   ScopedEnvironment printed(L"STANDIN_STDOUT", L"hi\n");

@@ -2,13 +2,14 @@
 // launcher (no C runtime, an entry point of its own) that makes only the
 // platform calls every launcher run must make, and nothing else.
 //
-//   bench-floor.exe <log file> <updater command line>
+//   bench-floor.exe <log file> <updater command line> [<product command line>]
 //
 // It splits its command line (shell32), opens the log inheritably, formats
 // one line (user32) and writes it, starts the updater with the log as its
-// output, waits for it and ends with its exit code. Under Wine the first
-// call into shell32 or user32 costs about as much as starting a bare
-// process, so a bare process would be no fair floor.
+// output, waits for it, starts the product after a success without waiting
+// for it, and ends with the updater's exit code. Under Wine the first call
+// into shell32 or user32 costs about as much as starting a bare process, so
+// a bare process would be no fair floor.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -16,6 +17,7 @@ namespace {
 
 constexpr int LogArgument = 1;
 constexpr int CommandArgument = 2;
+constexpr int ProductArgument = 3;
 constexpr DWORD ExitUsage = 0x20000001;
 
 }  // namespace
@@ -77,5 +79,16 @@ extern "C" __attribute__((noreturn)) void LauncherEntry() {
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exitCode = 0;
   GetExitCodeProcess(process.hProcess, &exitCode);
+
+  if (exitCode == 0 && count > ProductArgument) {
+    STARTUPINFOW productStartup = {};
+    productStartup.cb = sizeof(productStartup);
+    PROCESS_INFORMATION product = {};
+    if (CreateProcessW(nullptr, arguments[ProductArgument], nullptr, nullptr, /* bInheritHandles */ FALSE,
+                       /* dwCreationFlags */ 0, nullptr, nullptr, &productStartup, &product)) {
+      CloseHandle(product.hThread);
+      CloseHandle(product.hProcess);
+    }
+  }
   ExitProcess(exitCode);
 }

@@ -256,7 +256,8 @@ int wmain(int argc, wchar_t** argv) {
                (floorWall.push_back(run.wallMs), true);
       case Batch:
         run = RunMeasured(layout.batchLine);
-        return Check(run.started && run.exitCode == 0 && WaitForProductStandin(productBin), "batch file") &&
+        return Check(run.started, "batch file started") && Check(run.exitCode == 0, "batch file exit code") &&
+               Check(WaitForProductStandin(productBin), "batch file started the product") &&
                (batchWall.push_back(run.wallMs), true);
       default:
         run = RunStandinsDirectly(layout, /* withProduct */ true);

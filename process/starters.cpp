@@ -22,6 +22,9 @@ constexpr wchar_t ExitBanner[] =
 constexpr wchar_t ErrorLine[] = L"Error: %s: 0x%08X\n";
 
 constexpr wchar_t ElevationVerb[] = L"runas";
+// The shell gives the program the line "file" parameters: two quotes and a
+// space around the two.
+constexpr int ShellLineOverhead = 3;
 
 void LogStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog) {
   LogFormat(StartLine, label);
@@ -33,6 +36,17 @@ void LogStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToL
   }
 }
 
+void LogElevatedStart(const wchar_t* file, const wchar_t* parameters) {
+  LogText(ElevatedStartLine);
+  LogText(FilePrefix);
+  LogText(file);
+  LogText(LineFeed);
+  LogText(ParametersPrefix);
+  LogText(parameters);
+  LogText(LineFeed);
+  LogText(ElevatedOutputBanner);
+}
+
 }  // namespace
 
 DWORD StartProcess(
@@ -42,6 +56,10 @@ DWORD StartProcess(
     bool redirectToLog,
     HANDLE* child) {
   *child = nullptr;
+  if (lstrlenW(commandLine) > MaxCommandLineLength) {
+    RefuseStart(commandLine, label, redirectToLog, ErrorCommandLineTooLong);
+    return ErrorCommandLineTooLong;
+  }
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
@@ -90,6 +108,11 @@ DWORD StartElevated(
     WORD showMode,
     HANDLE* child) {
   *child = nullptr;
+  if (lstrlenW(file) + ShellLineOverhead + lstrlenW(parameters) > MaxCommandLineLength) {
+    LogElevatedStart(file, parameters);
+    LogFormat(ErrorLine, L"ShellExecuteExW", ErrorCommandLineTooLong);
+    return ErrorCommandLineTooLong;
+  }
 
   // The shell may hand the verb to COM extensions.
   CoInitializeEx(/* pvReserved */ nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
@@ -102,14 +125,7 @@ DWORD StartElevated(
   execute.lpParameters = parameters;
   execute.nShow = showMode;
 
-  LogText(ElevatedStartLine);
-  LogText(FilePrefix);
-  LogText(file);
-  LogText(LineFeed);
-  LogText(ParametersPrefix);
-  LogText(parameters);
-  LogText(LineFeed);
-  LogText(ElevatedOutputBanner);
+  LogElevatedStart(file, parameters);
 
   BOOL started = ShellExecuteExW(&execute);
   DWORD error = started ? 0 : FailureCode(GetLastError());

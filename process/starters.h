@@ -13,6 +13,13 @@ constexpr DWORD ErrorStartedWithoutProcess = ERROR_INVALID_HANDLE;
 // Code for a call that reports failure but leaves no error code.
 constexpr DWORD ErrorWithoutCode = ERROR_GEN_FAILURE;
 
+// The longest command line a child can be given: 32,767 characters with the
+// terminator. Windows refuses a longer one with ERROR_FILENAME_EXCED_RANGE;
+// Wine cuts it to this length and starts the child anyway, with a value cut
+// short. Both starters refuse such a line themselves, with the Windows code.
+constexpr int MaxCommandLineLength = 32766;
+constexpr DWORD ErrorCommandLineTooLong = ERROR_FILENAME_EXCED_RANGE;
+
 // The show mode that leaves a child its default window state.
 constexpr WORD ShowDefault = SW_SHOWDEFAULT;
 

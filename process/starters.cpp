@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "support/log.h"
+#include "support/wide_string_buffer.h"
 
 namespace {
 
@@ -45,6 +46,33 @@ void LogElevatedStart(const wchar_t* file, const wchar_t* parameters) {
   LogText(parameters);
   LogText(LineFeed);
   LogText(ElevatedOutputBanner);
+}
+
+// The shell expands environment variables in the file name even without
+// SEE_MASK_DOENVSUBST (Wine's always does): a launcher under "C:\%HOMEPATH%\"
+// would start whatever lies at the same place under the user's own profile,
+// elevated. True when expansion would change `file`.
+bool ShellWouldRewrite(const wchar_t* file) {
+  bool holdsPercent = false;
+  for (const wchar_t* cursor = file; *cursor != L'\0'; ++cursor) {
+    holdsPercent = holdsPercent || *cursor == L'%';
+  }
+  if (!holdsPercent) {
+    return false;
+  }
+  DWORD size = ExpandEnvironmentStringsW(file, /* lpDst */ nullptr, /* nSize */ 0);
+  if (size == 0) {
+    return true;  // Cannot tell: take the safe side.
+  }
+  WideStringBuffer expanded(size);
+  ExpandEnvironmentStringsW(file, expanded.Text(), size);
+  const wchar_t* original = file;
+  const wchar_t* result = expanded.Text();
+  while (*original != L'\0' && *original == *result) {
+    ++original;
+    ++result;
+  }
+  return *original != *result;
 }
 
 }  // namespace
@@ -108,10 +136,16 @@ DWORD StartElevated(
     WORD showMode,
     HANDLE* child) {
   *child = nullptr;
+  DWORD refusal = 0;
   if (lstrlenW(file) + ShellLineOverhead + lstrlenW(parameters) > MaxCommandLineLength) {
+    refusal = ErrorCommandLineTooLong;
+  } else if (ShellWouldRewrite(file)) {
+    refusal = ErrorFileNameWouldChange;
+  }
+  if (refusal != 0) {
     LogElevatedStart(file, parameters);
-    LogFormat(ErrorLine, L"ShellExecuteExW", ErrorCommandLineTooLong);
-    return ErrorCommandLineTooLong;
+    LogFormat(ErrorLine, L"ShellExecuteExW", refusal);
+    return refusal;
   }
 
   // The shell may hand the verb to COM extensions.

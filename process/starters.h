@@ -20,6 +20,11 @@ constexpr DWORD ErrorWithoutCode = ERROR_GEN_FAILURE;
 constexpr int MaxCommandLineLength = 32766;
 constexpr DWORD ErrorCommandLineTooLong = ERROR_FILENAME_EXCED_RANGE;
 
+// Code for an elevated start whose file name the shell would rewrite: it
+// expands %NAME% in the file name, and the elevated start must never reach a
+// program other than the one named.
+constexpr DWORD ErrorFileNameWouldChange = ERROR_INVALID_NAME;
+
 // The show mode that leaves a child its default window state.
 constexpr WORD ShowDefault = SW_SHOWDEFAULT;
 

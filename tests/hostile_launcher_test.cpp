@@ -271,7 +271,8 @@ TEST_F(HostileRun, LauncherDirectoriesAcrossTheMarkWorkOrEndWithTheirCode) {
   }
 }
 
-// kv-out.txt is a directory: nothing can be logged, and nothing else changes.
+// kv-out.txt is a directory, or another program holds it open without
+// sharing: nothing can be logged, and nothing else changes.
 TEST_F(HostileRun, AnUnwritableLogStopsNothing) {
   const struct {
     const wchar_t* mode;
@@ -280,7 +281,27 @@ TEST_F(HostileRun, AnUnwritableLogStopsNothing) {
       {L"--direct", 0}, {L"--direct", 6}, {L"--elevate", 0}, {L"--elevate", 6}, {L"--child", 0}, {L"--child", 6},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(Utf8(c.mode) + " " + std::to_string(c.code));
+    SCOPED_TRACE(Utf8(c.mode) + " " + std::to_string(c.code) + ", held open");
+    Fresh();
+    WriteBytes(app + L"kv-out.txt", "another program's\n");
+    HANDLE held = CreateFileW((app + L"kv-out.txt").c_str(), GENERIC_READ, /* dwShareMode */ 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", std::to_wstring(c.code));
+    ProcessResult result = Run(c.mode, Values());
+    CloseHandle(held);
+    const bool elevate = c.mode[2] == L'e';
+    const bool child = c.mode[2] == L'c';
+    EXPECT_EQ(result.exitCode, c.code);
+    EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(Values()));
+    EXPECT_EQ(HasRecord(), c.code != 0);
+    if (c.code != 0) {
+      EXPECT_EQ(RecordFile(), Record(c.code, !elevate && !child, L"A"));
+    }
+    EXPECT_EQ(WaitForProduct(install + L"\\bin\\", c.code == 0 && !child ? 10000 : 200).started, c.code == 0 && !child);
+    EXPECT_EQ(Log(), "another program's\n");
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf8(c.mode) + " " + std::to_string(c.code) + ", a directory");
     Fresh();
     ASSERT_TRUE(CreateDirectoryW((app + L"kv-out.txt").c_str(), nullptr));
     ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", std::to_wstring(c.code));
@@ -433,4 +454,122 @@ TEST_F(HostileRun, AVersionOrModeThatDiffersOnlyByCaseOrSpaceIsRefused) {
     EXPECT_FALSE(JavaRan());
   }
   EXPECT_FALSE(ProductStartedWithin(200));
+}
+
+namespace {
+
+// Lays out a launcher and its stand-in runtime in `directory`.
+void LayOutLauncher(const std::wstring& directory) {
+  const std::wstring built = TestProgramDirectory();
+  ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+  CreateDirectoryW((directory + L"kv-jre").c_str(), nullptr);
+  CreateDirectoryW((directory + L"kv-jre\\bin").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW((built + L"lindquay-updater.exe").c_str(), (directory + L"lindquay-updater.exe").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW((built + L"java-standin.exe").c_str(), (directory + L"kv-jre\\bin\\java.exe").c_str(), FALSE));
+}
+
+}  // namespace
+
+// A launcher directory with every kind of character a file name may hold
+// that a shell, a command line or a format string would treat specially.
+// (Letters outside ASCII are left out: under the C locale that the tests pin,
+// Wine cannot name such a file.)
+TEST_F(HostileRun, ALauncherDirectoryWithHardCharactersWorksInEveryMode) {
+  std::wstring directory = scratch.Path() + L"a  b%LINDQUAY_UNSET%@ (x86)&^!;,'[]{}~#$=+%s%n 100%\\";
+  LayOutLauncher(directory);
+  app = directory;
+  launcher = directory + L"lindquay-updater.exe";
+  for (const wchar_t* mode : {L"--direct", L"--elevate"}) {
+    for (DWORD code : {0u, 3u}) {
+      SCOPED_TRACE(Utf8(mode) + " " + std::to_string(code));
+      const bool elevate = mode[2] == L'e';
+      Fresh();
+      ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", std::to_wstring(code));
+      ProcessResult result = Run(mode, Values());
+      EXPECT_EQ(result.exitCode, code);
+      EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(Values()));
+      EXPECT_EQ(JavaArgv(), ExpectedJavaArguments(Values()));
+      std::string start = elevate ? ElevatedStartLines(Values()) + UpdaterStartLines(Values()) : UpdaterStartLines(Values());
+      EXPECT_EQ(Log(), start + ExitLines(code) + (elevate ? ExitLines(code) : "") + (code == 0 ? ProductStartLines() : ""));
+      EXPECT_EQ(HasRecord(), code != 0);
+      if (code != 0) {
+        EXPECT_EQ(RecordFile(), Record(code, !elevate, L"A"));
+      } else {
+        EXPECT_TRUE(WaitForProduct().started);
+      }
+    }
+  }
+}
+
+// A product that cannot be started is logged in the usual shape and leaves
+// the exit code at 0: the update itself succeeded.
+TEST_F(HostileRun, AProductStartThatFailsIsLoggedAndTheUpdateStillSucceeds) {
+  const struct {
+    std::wstring installDirectory;
+    DWORD error;  // 0: the product starts; ~0u: whatever the system reports
+  } cases[] = {
+      {install + L"\\", 0},
+      {install.substr(0, 2) + std::wstring(install.begin() + 2, install.end()) + L"\\.\\..\\install", 0},
+      {install + L"-missing", ~0u},
+      {install + L"\" -Dx", ERROR_INVALID_NAME},
+      {install + L"\\" + std::wstring(250, L'x'), ~0u},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf8(c.installDirectory));
+    Fresh();
+    std::vector<std::wstring> six = Values();
+    six[2] = c.installDirectory;
+    ProcessResult result = Run(L"--direct", six);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(six));
+    std::string expected = UpdaterStartLines(six) + ExitLines(0) + "Starting product:\n    cmd=\"" +
+                           Utf8(c.installDirectory) + "\\bin\\lindquay.exe\"\n";
+    std::string log = Log();
+    if (c.error == 0) {
+      EXPECT_EQ(log, expected);
+      EXPECT_TRUE(WaitForProduct().started);
+    } else {
+      ASSERT_EQ(log.substr(0, expected.size()), expected);
+      std::string tail = log.substr(expected.size());
+      ASSERT_EQ(tail.size(), ErrorLine("CreateProcessW", 0).size()) << tail;
+      DWORD logged = std::stoul(tail.substr(tail.find("0x")), nullptr, 16);
+      EXPECT_NE(logged, 0u);
+      if (c.error != ~0u) {
+        EXPECT_EQ(logged, c.error);
+      }
+      EXPECT_EQ(tail, ErrorLine("CreateProcessW", logged));
+      EXPECT_FALSE(ProductStartedWithin(100));
+    }
+  }
+}
+
+// The shell expands %NAME% in the file it is given. A launcher whose own path
+// holds a defined variable would start another program, elevated: the start
+// is refused instead, while a direct run (no shell) works as ever.
+TEST_F(HostileRun, AnElevatedStartNeverReachesTheProgramAnExpandedPathNames) {
+  std::wstring directory = scratch.Path() + L"%LINDQUAY_PLANT%\\";
+  LayOutLauncher(directory);
+  // What the expanded path names: a program that records its own start.
+  std::wstring planted = scratch.Path() + L"planted\\";
+  CreateDirectoryW(planted.c_str(), nullptr);
+  CopyFileW((TestProgramDirectory() + L"product-standin.exe").c_str(), (planted + L"lindquay-updater.exe").c_str(), FALSE);
+  ScopedEnvironment plant(L"LINDQUAY_PLANT", L"planted");
+  app = directory;
+  launcher = directory + L"lindquay-updater.exe";
+
+  ProcessResult result = Run(L"--elevate", Values());
+  EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_EQ(Log(), ElevatedStartLines(Values()) + ErrorLine("ShellExecuteExW", ERROR_INVALID_NAME));
+  Sleep(300);
+  EXPECT_FALSE(FileExists(planted + L"product-started.txt")) << "the planted program ran";
+  EXPECT_FALSE(JavaRan());
+  EXPECT_FALSE(HasRecord());
+
+  Fresh();
+  result = Run(L"--direct", Values());
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(Values()));
+  EXPECT_EQ(Log(), UpdaterStartLines(Values()) + ExitLines(0) + ProductStartLines());
+  EXPECT_TRUE(WaitForProduct().started);
+  EXPECT_FALSE(FileExists(planted + L"product-started.txt"));
 }

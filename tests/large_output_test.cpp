@@ -1,0 +1,75 @@
+// An updater that writes a quarter of a gigabyte: every byte must land in the
+// log, in order, between the launcher's own lines. Kept apart (label "large")
+// because it writes and reads 256 MiB per run.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/launcher_fixture.h"
+#include "tests/standins/standin.h"
+
+namespace {
+
+constexpr unsigned long long OutputBytes = 256ull << 20;
+
+class LargeOutput : public LauncherRun {
+ protected:
+  // Reads the log in blocks and checks it against prefix, the stand-in's
+  // pattern and suffix, without holding 256 MiB at once.
+  void ExpectLog(const std::string& prefix, const std::string& suffix) {
+    HANDLE file = CreateFileW((app + L"kv-out.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(file, &size);
+    EXPECT_EQ(static_cast<unsigned long long>(size.QuadPart), prefix.size() + OutputBytes + suffix.size());
+
+    std::string block(1 << 20, '\0');
+    unsigned long long offset = 0;  // in the whole log
+    unsigned long long mismatches = 0, firstMismatch = 0;
+    DWORD read = 0;
+    while (ReadFile(file, block.data(), static_cast<DWORD>(block.size()), &read, nullptr) && read > 0) {
+      for (DWORD index = 0; index < read; ++index, ++offset) {
+        char expected;
+        if (offset < prefix.size()) {
+          expected = prefix[offset];
+        } else if (offset < prefix.size() + OutputBytes) {
+          expected = StandinPatternByte(offset - prefix.size());
+        } else if (offset < prefix.size() + OutputBytes + suffix.size()) {
+          expected = suffix[offset - prefix.size() - OutputBytes];
+        } else {
+          expected = '\0';  // past the end: always counted below
+          ++mismatches;
+          continue;
+        }
+        if (block[index] != expected && mismatches++ == 0) {
+          firstMismatch = offset;
+        }
+      }
+    }
+    CloseHandle(file);
+    EXPECT_EQ(mismatches, 0u) << "first at byte " << firstMismatch;
+  }
+};
+
+}  // namespace
+
+TEST_F(LargeOutput, AQuarterGigabyteOfOutputLandsInTheLogWhole) {
+  ScopedEnvironment output(L"STANDIN_OUTPUT_BYTES", std::to_wstring(OutputBytes));
+  for (const wchar_t* mode : {L"--direct", L"--elevate"}) {
+    SCOPED_TRACE(Utf8(mode));
+    const bool elevate = mode[2] == L'e';
+    DeleteFileW((app + L"kv-out.txt").c_str());
+    DWORD started = GetTickCount();
+    ProcessResult result = Run(mode, Values());
+    DWORD elapsed = GetTickCount() - started;
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0u);
+    std::printf("%s: %llu MiB of updater output logged in %lu ms\n", Utf8(mode).c_str(), OutputBytes >> 20, elapsed);
+    std::string prefix = elevate ? ElevatedStartLines(Values()) + UpdaterStartLines(Values()) : UpdaterStartLines(Values());
+    ExpectLog(prefix, ExitLines(0) + (elevate ? ExitLines(0) : "") + ProductStartLines());
+    EXPECT_TRUE(WaitForProduct().started);
+    DeleteFileW((install + L"\\bin\\product-started.txt").c_str());
+  }
+  DeleteFileW((app + L"kv-out.txt").c_str());
+}

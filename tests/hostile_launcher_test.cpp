@@ -573,3 +573,44 @@ TEST_F(HostileRun, AnElevatedStartNeverReachesTheProgramAnExpandedPathNames) {
   EXPECT_TRUE(WaitForProduct().started);
   EXPECT_FALSE(FileExists(planted + L"product-started.txt"));
 }
+
+// A runtime that is not a program: the start fails with the system's code,
+// logged in the usual shape and returned; no record, no product.
+TEST_F(HostileRun, ARuntimeThatCannotRunEndsWithTheCodeOfTheFailedStart) {
+  const std::wstring java = app + L"kv-jre\\bin\\java.exe";
+  const std::wstring moved = app + L"kv-jre\\bin\\java-standin.exe";
+  ASSERT_TRUE(MoveFileW(java.c_str(), moved.c_str()));
+  const struct {
+    const char* name;
+    bool directory;
+    std::string bytes;
+  } cases[] = {
+      {"a directory", true, ""},
+      {"an empty file", false, ""},
+      {"text", false, "@echo off\r\nexit 0\r\n"},
+      {"a cut executable", false, ReadBytes(moved).substr(0, 1024)},
+  };
+  for (const auto& c : cases) {
+    for (const wchar_t* mode : {L"--direct", L"--elevate"}) {
+      SCOPED_TRACE(std::string(c.name) + " " + Utf8(mode));
+      const bool elevate = mode[2] == L'e';
+      Fresh();
+      if (c.directory) {
+        ASSERT_TRUE(CreateDirectoryW(java.c_str(), nullptr));
+      } else {
+        WriteBytes(java, c.bytes);
+      }
+      ProcessResult result = Run(mode, Values());
+      ASSERT_TRUE(result.finished);
+      DWORD code = result.exitCode;
+      EXPECT_NE(code, 0u);
+      std::string start = elevate ? ElevatedStartLines(Values()) + UpdaterStartLines(Values()) : UpdaterStartLines(Values());
+      EXPECT_EQ(Log(), start + ErrorLine("CreateProcessW", code) + (elevate ? ExitLines(code) : ""));
+      EXPECT_FALSE(HasRecord());
+      RemoveDirectoryW(java.c_str());
+      DeleteFileW(java.c_str());
+    }
+  }
+  EXPECT_FALSE(ProductStartedWithin(300));
+  MoveFileW(moved.c_str(), java.c_str());
+}

@@ -228,3 +228,18 @@ TEST_F(LauncherRun, TheProductPathIsQuotedSoAPlantedProgramNeverRuns) {
   EXPECT_TRUE(product.started);
   EXPECT_FALSE(FileExists(scratch.Path() + L"product-started.txt"));
 }
+
+TEST_F(LauncherRun, AnInstallDirectoryWithADoubleQuoteNeverStartsWhatItsFirstPartNames) {
+  // Passed on, the quote would end the program name after "inst" and start
+  // inst.exe; no file name holds a double quote, so nothing may start.
+  CopyFileW((TestProgramDirectory() + L"product-standin.exe").c_str(), (scratch.Path() + L"inst.exe").c_str(), FALSE);
+  std::vector<std::wstring> values = Values();
+  values[2] = scratch.Path() + L"inst\" \"x";
+  ProcessResult result = Run(L"--direct", values);
+  EXPECT_EQ(result.exitCode, 0u) << "the update itself succeeded";
+  EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(values));
+  EXPECT_EQ(
+      Log(), UpdaterStartLines(values) + ExitLines(0) + "Starting product:\n    cmd=\"" + Utf8(values[2]) +
+                 "\\bin\\lindquay.exe\"\nError: CreateProcessW: 0x0000007B\n");
+  EXPECT_FALSE(WaitForProduct(scratch.Path(), 300).started);
+}

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Builds the launcher and shows its main job under Wine: a direct update that
+# succeeds, one that fails and an elevated one, with exit codes, log and
+# failure record.
+set -eu
+cd "$(dirname "$0")"
+sh cmake/install-deps.sh
+cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+cmake --build build --parallel 2 --target demo
+build/wine-run.sh --start-server
+status=0
+build/wine-run.sh build/bin/demo.exe || status=$?
+build/wine-run.sh --stop-server
+exit $status

@@ -3,7 +3,7 @@
 # packages, when anything is missing. Run as root (or with sudo).
 set -eu
 
-packages="cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest osslsigncode"
+packages="cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest osslsigncode python3 openssl"
 
 missing=""
 for package in $packages; do

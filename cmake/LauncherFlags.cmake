@@ -19,6 +19,9 @@ set(LAUNCHER_COMPILE_OPTIONS
   -mcmodel=small
   # Constants keep the alignment the ABI asks for, not a cache line's.
   -malign-data=abi
+  # No clones of functions for the constants they are called with: in this
+  # program they cost more code than they save.
+  -fno-ipa-cp
   -fno-exceptions
   -fno-rtti
   -fno-threadsafe-statics
@@ -36,8 +39,9 @@ set(LAUNCHER_COMPILE_OPTIONS
 set(LAUNCHER_LINK_OPTIONS
   -Oz
   -flto
-  # Splitting the arguments of functions into clones costs this program more
-  # code than it saves.
+  # No clones of functions for the constants they are called with, nor to
+  # split their arguments: in this program they cost more than they save.
+  -fno-ipa-cp
   -fno-ipa-sra
   # One read-only section for code, constants and imports (see the script).
   -Wl,-T,${CMAKE_CURRENT_LIST_DIR}/launcher.ld

@@ -28,7 +28,7 @@ const wchar_t* ArgumentCursor::Next() {
     WriteFile(
         /* hFile */ GetStdHandle(STD_ERROR_HANDLE),
         /* lpBuffer */ RefusalMessage,
-        /* nNumberOfBytesToWrite */ static_cast<DWORD>(lstrlenA(RefusalMessage)),
+        /* nNumberOfBytesToWrite */ sizeof(RefusalMessage) - 1,
         /* lpNumberOfBytesWritten */ &written,
         /* lpOverlapped */ nullptr);
     ExitProcess(ExitMissingArgument);

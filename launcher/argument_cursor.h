@@ -26,5 +26,5 @@ class ArgumentCursor {
 };
 
 // Written as its 96 bytes, with no line end.
-constexpr const char* RefusalMessage =
+constexpr char RefusalMessage[] =
     "This executable is used as part of Lindquay's update process and should not be invoked directly.";

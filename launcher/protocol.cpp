@@ -12,7 +12,7 @@ wchar_t ExeDirectory[ExePathCapacity];
 DWORD LoadExePaths(DWORD capacity) {
   DWORD length = GetModuleFileNameW(/* hModule */ nullptr, ExePath, capacity);
   if (length == 0) {
-    return FailureCode(GetLastError());
+    return LastFailureCode();
   }
   // A cut path comes back as exactly `capacity` characters (Windows reports
   // error 122 and terminates it; Wine leaves it unterminated).
@@ -20,7 +20,9 @@ DWORD LoadExePaths(DWORD capacity) {
     ExePath[0] = L'\0';
     return ERROR_FILENAME_EXCED_RANGE;
   }
-  lstrcpyW(ExeDirectory, ExePath);
+  for (DWORD index = 0; index <= length; ++index) {
+    ExeDirectory[index] = ExePath[index];
+  }
   CutToDirectory(ExeDirectory);
   return 0;
 }

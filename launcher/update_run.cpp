@@ -11,38 +11,25 @@ namespace {
 constexpr const char* FailureRecordName = "kv-failure-launcher.txt";
 constexpr const char* FailureRecordFields = "java,0x%08X,%s,";
 constexpr int FieldsBufferSize = 64;
-
-// wsprintfA writes at most 1024 bytes and a terminator. 256 UTF-16 units take
-// at most 768 bytes in any ANSI code page (three per unit in UTF-8).
-constexpr int WsprintfBufferSize = 1025;
-constexpr int ChunkUnits = 256;
+// A UTF-16 unit takes at most 3 bytes in any ANSI code page (in UTF-8).
 constexpr SIZE_T MaxAnsiBytesPerUnit = 3;
 
-// Converts `value` through wsprintfA's own %S, a chunk at a time, so that the
-// record holds exactly the characters, and the replacements, that the
-// platform's conversion gives. Returns the count of bytes written to `out`.
+// Converts `value` through wsprintfA's own %S, a character (one unit, or a
+// surrogate pair) at a time, straight into `out`: so that the record holds
+// exactly the characters, and the replacements, that the platform's
+// conversion gives, however long the value. `out` must have room for the
+// converted text and a terminator. Returns the count of bytes converted.
 DWORD ConvertLikeWsprintf(const wchar_t* value, char* out) {
   DWORD total = 0;
-  wchar_t chunk[ChunkUnits + 1];
-  char converted[WsprintfBufferSize];
-  int start = 0;
-  while (value[start] != L'\0') {
-    int take = 0;
-    while (take < ChunkUnits && value[start + take] != L'\0') {
-      chunk[take] = value[start + take];
-      ++take;
+  for (const wchar_t* cursor = value; *cursor != L'\0';) {
+    wchar_t character[3] = {cursor[0], L'\0', L'\0'};
+    int units = 1;
+    if (IS_HIGH_SURROGATE(cursor[0]) && IS_LOW_SURROGATE(cursor[1])) {
+      character[1] = cursor[1];
+      units = 2;
     }
-    // Never split a surrogate pair: the pair converts as one character.
-    if (value[start + take] != L'\0' && IS_HIGH_SURROGATE(chunk[take - 1])) {
-      --take;
-    }
-    chunk[take] = L'\0';
-    int bytes = wsprintfA(converted, "%S", chunk);
-    for (int index = 0; index < bytes; ++index) {
-      out[total + index] = converted[index];
-    }
-    total += static_cast<DWORD>(bytes);
-    start += take;
+    total += static_cast<DWORD>(wsprintfA(out + total, "%S", character));
+    cursor += units;
   }
   return total;
 }

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "support/log.h"
+#include "support/wide_string_buffer.h"
 
 namespace {
 
@@ -25,6 +26,9 @@ constexpr const char* ExitBanner =
 constexpr const char* ErrorLine = "Error: %s: 0x%08X\n";
 
 constexpr const wchar_t* ElevationVerb = L"runas";
+// The shell gives the program the line "file" parameters: two quotes and a
+// space around the two.
+constexpr int ShellLineOverhead = 3;
 
 // COM serves only the elevated start, so ole32 is loaded then, from the
 // system directory, and not imported: loading it with every start (it brings
@@ -48,7 +52,47 @@ void LogStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToL
   }
 }
 
+void LogElevatedStart(const wchar_t* file, const wchar_t* parameters) {
+  LogText(ElevatedStartLine);
+  LogText(FilePrefix);
+  LogText(file);
+  LogText(LineFeed);
+  LogText(ParametersPrefix);
+  LogText(parameters);
+  LogText(LineFeed);
+  LogText(ElevatedOutputBanner);
+}
+
+// The shell expands environment variables in the file name even without
+// SEE_MASK_DOENVSUBST (Wine's always does): a launcher under "C:\%HOMEPATH%\"
+// would start whatever lies at the same place under the user's own profile,
+// elevated. True when expansion would change `file`.
+bool ShellWouldRewrite(const wchar_t* file) {
+  bool holdsPercent = false;
+  for (const wchar_t* cursor = file; *cursor != L'\0'; ++cursor) {
+    holdsPercent = holdsPercent || *cursor == L'%';
+  }
+  if (!holdsPercent) {
+    return false;
+  }
+  DWORD size = ExpandEnvironmentStringsW(file, /* lpDst */ nullptr, /* nSize */ 0);
+  if (size == 0) {
+    return true;  // Cannot tell: take the safe side.
+  }
+  WideStringBuffer expanded(size);
+  ExpandEnvironmentStringsW(file, expanded.Text(), size);
+  const wchar_t* original = file;
+  const wchar_t* result = expanded.Text();
+  while (*original != L'\0' && *original == *result) {
+    ++original;
+    ++result;
+  }
+  return *original != *result;
+}
+
 }  // namespace
+
+DWORD LastFailureCode() { return FailureCode(GetLastError()); }
 
 DWORD StartProcess(
     wchar_t* commandLine,
@@ -57,6 +101,11 @@ DWORD StartProcess(
     bool redirectToLog,
     HANDLE* child) {
   *child = nullptr;
+  LogStart(commandLine, label, redirectToLog);
+  if (lstrlenW(commandLine) > MaxCommandLineLength) {
+    LogFormat(ErrorLine, "CreateProcessW", ErrorCommandLineTooLong);
+    return ErrorCommandLineTooLong;
+  }
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
@@ -70,9 +119,6 @@ DWORD StartProcess(
     startup.wShowWindow = showMode;
   }
   PROCESS_INFORMATION process = {};
-
-  LogStart(commandLine, label, redirectToLog);
-
   BOOL started = CreateProcessW(
       /* lpApplicationName */ nullptr,
       /* lpCommandLine */ commandLine,
@@ -85,7 +131,7 @@ DWORD StartProcess(
       /* lpStartupInfo */ &startup,
       /* lpProcessInformation */ &process);
   if (!started) {
-    DWORD error = FailureCode(GetLastError());
+    DWORD error = LastFailureCode();
     LogFormat(ErrorLine, "CreateProcessW", error);
     return error;
   }
@@ -105,46 +151,44 @@ DWORD StartElevated(
     WORD showMode,
     HANDLE* child) {
   *child = nullptr;
-
-  // The shell may hand the verb to COM extensions. Without ole32 the shell
-  // is asked all the same, as after a failed CoInitializeEx.
-  HMODULE com = LoadLibraryExW(ComLibrary, /* hFile */ nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  auto coInitializeEx = reinterpret_cast<CoInitializeExFunction>(
-      reinterpret_cast<void*>(ComFunction(com, "CoInitializeEx")));
-  auto coUninitialize = reinterpret_cast<CoUninitializeFunction>(
-      reinterpret_cast<void*>(ComFunction(com, "CoUninitialize")));
-  if (coInitializeEx != nullptr) {
-    coInitializeEx(/* pvReserved */ nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  }
+  LogElevatedStart(file, parameters);
 
   SHELLEXECUTEINFOW execute = {};
-  execute.cbSize = sizeof(execute);
-  execute.fMask = SEE_MASK_NOCLOSEPROCESS;  // Hand back the process to wait for.
-  execute.lpVerb = ElevationVerb;
-  execute.lpFile = file;
-  execute.lpParameters = parameters;
-  execute.nShow = showMode;
+  DWORD error = 0;
+  if (lstrlenW(file) + ShellLineOverhead + lstrlenW(parameters) > MaxCommandLineLength) {
+    error = ErrorCommandLineTooLong;
+  } else if (ShellWouldRewrite(file)) {
+    error = ErrorFileNameWouldChange;
+  } else {
+    // The shell may hand the verb to COM extensions. Without ole32 the shell
+    // is asked all the same, as after a failed CoInitializeEx.
+    HMODULE com = LoadLibraryExW(ComLibrary, /* hFile */ nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    auto coInitializeEx = reinterpret_cast<CoInitializeExFunction>(
+        reinterpret_cast<void*>(ComFunction(com, "CoInitializeEx")));
+    auto coUninitialize = reinterpret_cast<CoUninitializeFunction>(
+        reinterpret_cast<void*>(ComFunction(com, "CoUninitialize")));
+    if (coInitializeEx != nullptr) {
+      coInitializeEx(/* pvReserved */ nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    }
 
-  LogText(ElevatedStartLine);
-  LogText(FilePrefix);
-  LogText(file);
-  LogText(LineFeed);
-  LogText(ParametersPrefix);
-  LogText(parameters);
-  LogText(LineFeed);
-  LogText(ElevatedOutputBanner);
+    execute.cbSize = sizeof(execute);
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS;  // Hand back the process to wait for.
+    execute.lpVerb = ElevationVerb;
+    execute.lpFile = file;
+    execute.lpParameters = parameters;
+    execute.nShow = showMode;
+    BOOL started = ShellExecuteExW(&execute);
+    error = started ? 0 : LastFailureCode();
+    if (coUninitialize != nullptr) {
+      coUninitialize();
+    }
+    // ole32 stays loaded: COM may still be winding down threads of its own.
 
-  BOOL started = ShellExecuteExW(&execute);
-  DWORD error = started ? 0 : FailureCode(GetLastError());
-  if (coUninitialize != nullptr) {
-    coUninitialize();
-  }
-  // ole32 stays loaded: COM may still be winding down threads of its own.
-
-  // The shell may report success without a process (DDE and some
-  // associations); there is then nothing to wait for and no exit code.
-  if (started && execute.hProcess == nullptr) {
-    error = ErrorStartedWithoutProcess;
+    // The shell may report success without a process (DDE and some
+    // associations); there is then nothing to wait for and no exit code.
+    if (started && execute.hProcess == nullptr) {
+      error = ErrorStartedWithoutProcess;
+    }
   }
   if (error != 0) {
     if (execute.hProcess != nullptr) {
@@ -163,10 +207,10 @@ DWORD WaitForChild(HANDLE child) {
   DWORD error = 0;
   if (WaitForSingleObject(child, INFINITE) != WAIT_OBJECT_0) {
     failedCall = "WaitForSingleObject";
-    error = FailureCode(GetLastError());
+    error = LastFailureCode();
   } else if (!GetExitCodeProcess(child, &exitCode)) {
     failedCall = "GetExitCodeProcess";
-    error = FailureCode(GetLastError());
+    error = LastFailureCode();
   }
 
   // Ends a last line that the child left unterminated.

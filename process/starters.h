@@ -13,11 +13,27 @@ constexpr DWORD ErrorStartedWithoutProcess = ERROR_INVALID_HANDLE;
 // Code for a call that reports failure but leaves no error code.
 constexpr DWORD ErrorWithoutCode = ERROR_GEN_FAILURE;
 
+// The longest command line a child can be given: 32,767 characters with the
+// terminator. Windows refuses a longer one with ERROR_FILENAME_EXCED_RANGE;
+// Wine cuts it to this length and starts the child anyway, with a value cut
+// short. Both starters refuse such a line themselves, with the Windows code.
+constexpr int MaxCommandLineLength = 32766;
+constexpr DWORD ErrorCommandLineTooLong = ERROR_FILENAME_EXCED_RANGE;
+
+// Code for an elevated start whose file name the shell would rewrite: it
+// expands %NAME% in the file name, and the elevated start must never reach a
+// program other than the one named.
+constexpr DWORD ErrorFileNameWouldChange = ERROR_INVALID_NAME;
+
 // The show mode that leaves a child its default window state.
 constexpr WORD ShowDefault = SW_SHOWDEFAULT;
 
 // A failure's code, never 0: a failure must not read as success.
 inline DWORD FailureCode(DWORD lastError) { return lastError != 0 ? lastError : ErrorWithoutCode; }
+
+// FailureCode of the calling thread's last error: call it first thing after
+// the call that failed. One function for the five places that need it.
+DWORD LastFailureCode();
 
 // `commandLine` must be writable: CreateProcessW may write into it. With
 // `redirectToLog`, the child's stdout and stderr are LogHandle and it

@@ -75,9 +75,12 @@ void LogText(const wchar_t* text) {
 }
 
 void LogText(const char* ascii) {
-  int bytes = lstrlenA(ascii);
+  DWORD bytes = 0;
+  while (ascii[bytes] != '\0') {
+    ++bytes;
+  }
   if (bytes > 0) {
-    LogBytes(ascii, static_cast<DWORD>(bytes));
+    LogBytes(ascii, bytes);
   }
 }
 

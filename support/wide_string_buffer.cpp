@@ -25,20 +25,16 @@ void WideStringBuffer::Append(const wchar_t* s) {
   if (capacity < needed) {
     Reserve(needed);
   }
-  lstrcpyW(text + length, s);
+  for (unsigned long long index = 0; index <= n; ++index) {
+    text[length + index] = s[index];
+  }
   length += n;
 }
 
 void WideStringBuffer::Append(const char* ascii) {
-  unsigned long long n = static_cast<unsigned long long>(lstrlenA(ascii));
-  unsigned long long needed = length + n + 1;
-  if (capacity < needed) {
-    Reserve(needed);
+  for (; *ascii != '\0'; ++ascii) {
+    AppendCharacter(static_cast<unsigned char>(*ascii));
   }
-  for (unsigned long long index = 0; index <= n; ++index) {
-    text[length + index] = static_cast<unsigned char>(ascii[index]);
-  }
-  length += n;
 }
 
 void WideStringBuffer::AppendCharacter(wchar_t c) {
@@ -60,7 +56,9 @@ void WideStringBuffer::Reserve(unsigned long long minimum) {
     ExitProcess(ExitOutOfMemory);
   }
   if (text != nullptr) {
-    lstrcpyW(block, text);
+    for (unsigned long long index = 0; index <= length; ++index) {
+      block[index] = text[index];
+    }
     Release();
   } else {
     block[0] = L'\0';

@@ -145,6 +145,7 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseco
   std::wstring writable = commandLine;
   BOOL started = CreateProcessW(
       nullptr, writable.data(), nullptr, nullptr, /* bInheritHandles */ TRUE, 0, nullptr, nullptr, &startup, &process);
+  result.startError = started ? 0 : GetLastError();
   CloseHandle(output);
   CloseHandle(error);
   if (started) {

@@ -44,6 +44,7 @@ struct ProcessResult {
   bool finished = false;
   DWORD exitCode = 0;
   DWORD processId = 0;
+  DWORD startError = 0;  // when the program could not be started at all
   std::string standardOutput;
   std::string standardError;
 };

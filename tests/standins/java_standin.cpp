@@ -7,6 +7,8 @@
 // after the other). Then it does what the environment asks:
 //   STANDIN_STDOUT, STANDIN_STDERR  text to print (as UTF-8)
 //   STANDIN_OUTPUT_BYTES            that many pattern bytes on stdout
+//   STANDIN_STDOUT_HEX              raw bytes for stdout, as hexadecimal pairs
+//                                   (for output that is not text)
 //   STANDIN_SLEEP_MS                time to sleep before exiting
 //   STANDIN_SEMAPHORE               "file" or "dir": create the semaphore it
 //                                   was given (its eleventh argument)
@@ -45,6 +47,21 @@ void WriteToHandle(HANDLE handle, const char* bytes, size_t count) {
   }
 }
 
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return 0;
+}
+
+std::string FromHex(const std::wstring& hex) {
+  std::string bytes;
+  for (size_t index = 0; index + 1 < hex.size(); index += 2) {
+    bytes.push_back(static_cast<char>(HexDigit(hex[index]) * 16 + HexDigit(hex[index + 1])));
+  }
+  return bytes;
+}
+
 void WritePattern(HANDLE handle, unsigned long long count) {
   std::vector<char> block(1 << 20);
   unsigned long long offset = 0;
@@ -73,6 +90,8 @@ int wmain(int argc, wchar_t** argv) {
   WriteToHandle(GetStdHandle(STD_OUTPUT_HANDLE), output.data(), output.size());
   std::string error = ToUtf8(EnvironmentValue(L"STANDIN_STDERR"));
   WriteToHandle(GetStdHandle(STD_ERROR_HANDLE), error.data(), error.size());
+  std::string raw = FromHex(EnvironmentValue(L"STANDIN_STDOUT_HEX"));
+  WriteToHandle(GetStdHandle(STD_OUTPUT_HANDLE), raw.data(), raw.size());
   std::wstring patternBytes = EnvironmentValue(L"STANDIN_OUTPUT_BYTES");
   if (!patternBytes.empty()) {
     WritePattern(GetStdHandle(STD_OUTPUT_HANDLE), wcstoull(patternBytes.c_str(), nullptr, 0));

@@ -126,12 +126,12 @@ HANDLE OpenLogForChildren(const std::wstring& path) {
 }
 
 // The limit: the stand-in updater with the log as its output, waited for,
-// then (with `withProduct`) the stand-in product, started and let go.
-RunMeasure RunStandinsDirectly(const Layout& layout, bool withProduct) {
+// then the stand-in product, started and let go.
+RunMeasure RunStandinsDirectly(const Layout& layout) {
   HANDLE log = OpenLogForChildren(layout.log);
   double started = NowMs();
   RunMeasure updater = RunMeasured(layout.updaterLine, log);
-  if (withProduct && updater.started) {
+  if (updater.started) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
@@ -163,6 +163,8 @@ std::string Format(const char* format, double value) {
 
 std::string Milliseconds(double value) { return Format("%.2f ms", value); }
 std::string Ratio(double value) { return Format("%.2fx", value); }
+// A share that rounds to zero is shown as zero, whichever its sign.
+std::string Share(double value) { return Format("%.4f", value > -0.00005 && value < 0.00005 ? 0.0 : value); }
 
 struct Row {
   std::string figure, measure, launcher, limit, ratio, aim;
@@ -260,7 +262,7 @@ int wmain(int argc, wchar_t** argv) {
                Check(WaitForProductStandin(productBin), "batch file started the product") &&
                (batchWall.push_back(run.wallMs), true);
       default:
-        run = RunStandinsDirectly(layout, /* withProduct */ true);
+        run = RunStandinsDirectly(layout);
         return Check(run.started && WaitForProductStandin(productBin), "stand-ins") &&
                (limitWall.push_back(run.wallMs), true);
     }
@@ -399,7 +401,7 @@ int wmain(int argc, wchar_t** argv) {
                   Ratio(Median(launcherPeak) / Median(floorPeak)), ""});
   rows.push_back({"3 waiting", Format("CPU time while the updater runs %.1f s longer", waitedMs / 1000),
                   Milliseconds(launcherWaiting), Milliseconds(floorWaiting) + " minimal program",
-                  Format("%.4f", launcherWaiting / waitedMs) + Format(" of a core (%.4f)", floorWaiting / waitedMs),
+                  Share(launcherWaiting / waitedMs) + " of a core (" + Share(floorWaiting / waitedMs) + ")",
                   "~0"});
   rows.push_back({"4 output", Format("%.0f MiB written through the launcher", mib),
                   Milliseconds(slope[ThroughLauncher]), Milliseconds(slope[StraightToFile]) + " straight into a file",

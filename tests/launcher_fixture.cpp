@@ -11,9 +11,11 @@ void Copy(const wchar_t* builtProgram, const std::wstring& to) {
 
 }  // namespace
 
-LauncherRun::LauncherRun() {
-  app = scratch.Path() + L"app\\";
-  install = scratch.Path() + L"install";
+LauncherRun::LauncherRun() { LayOut(L"app", L"install"); }
+
+void LauncherRun::LayOut(const std::wstring& appName, const std::wstring& installName) {
+  app = scratch.Path() + appName + L"\\";
+  install = scratch.Path() + installName;
   const std::wstring directories[] = {app, app + L"kv-jre", app + L"kv-jre\\bin", app + L"kv-lib", install, install + L"\\bin"};
   for (const std::wstring& directory : directories) {
     CreateDirectoryW(directory.c_str(), nullptr);

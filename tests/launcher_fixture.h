@@ -21,6 +21,9 @@ class LauncherRun : public ::testing::Test {
  protected:
   LauncherRun();
 
+  // Lays the directories out (again) under other names in the scratch directory.
+  void LayOut(const std::wstring& appName, const std::wstring& installName);
+
   // Runs the launcher with `arguments` as they stand after its program name.
   ProcessResult RunRaw(const std::wstring& arguments);
   // Runs "1 <mode>" and the six values, each quoted.

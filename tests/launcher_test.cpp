@@ -243,3 +243,21 @@ TEST_F(LauncherRun, AnInstallDirectoryWithADoubleQuoteNeverStartsWhatItsFirstPar
                  "\\bin\\lindquay.exe\"\nError: CreateProcessW: 0x0000007B\n");
   EXPECT_FALSE(WaitForProduct(scratch.Path(), 300).started);
 }
+
+TEST_F(LauncherRun, WorksFromDirectoriesNamedInAnyScript) {
+  // Profiles and install folders carry their owners' names: C:\Users\Zoë\...
+  LayOut(L"Zo\u00eb \u4e2d\u6587 \u0416", L"Lindquay \u00e9t\u00e9");
+  ScopedEnvironment output(L"STANDIN_STDOUT", L"ok\n");
+  ProcessResult result = Run(L"--elevate", Values());
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(
+      Log(),
+      ElevatedStartLines(Values()) + UpdaterStartLines(Values()) + "ok\n" + ExitLines(0) + ExitLines(0) +
+          ProductStartLines());
+  EXPECT_EQ(JavaArgv(), ExpectedJavaArguments(Values()));
+  EXPECT_TRUE(WaitForProduct().started);
+
+  ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"1");
+  EXPECT_EQ(Run(L"--direct", Values()).exitCode, 1u);
+  EXPECT_EQ(ReadBytes(app + L"kv-failure-launcher.txt"), "java,0x00000001,direct,A");
+}

@@ -30,18 +30,6 @@ constexpr const wchar_t* ElevationVerb = L"runas";
 // space around the two.
 constexpr int ShellLineOverhead = 3;
 
-// COM serves only the elevated start, so ole32 is loaded then, from the
-// system directory, and not imported: loading it with every start (it brings
-// combase and rpcrt4 along) costs each run several milliseconds, under Wine
-// about as much as starting a process.
-constexpr const wchar_t* ComLibrary = L"ole32.dll";
-using CoInitializeExFunction = HRESULT(WINAPI*)(void*, DWORD);
-using CoUninitializeFunction = void(WINAPI*)();
-
-FARPROC ComFunction(HMODULE com, const char* name) {
-  return com != nullptr ? GetProcAddress(com, name) : nullptr;
-}
-
 void LogStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog) {
   LogFormat(StartLine, label);
   LogText(CommandPrefix);
@@ -160,16 +148,8 @@ DWORD StartElevated(
   } else if (ShellWouldRewrite(file)) {
     error = ErrorFileNameWouldChange;
   } else {
-    // The shell may hand the verb to COM extensions. Without ole32 the shell
-    // is asked all the same, as after a failed CoInitializeEx.
-    HMODULE com = LoadLibraryExW(ComLibrary, /* hFile */ nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    auto coInitializeEx = reinterpret_cast<CoInitializeExFunction>(
-        reinterpret_cast<void*>(ComFunction(com, "CoInitializeEx")));
-    auto coUninitialize = reinterpret_cast<CoUninitializeFunction>(
-        reinterpret_cast<void*>(ComFunction(com, "CoUninitialize")));
-    if (coInitializeEx != nullptr) {
-      coInitializeEx(/* pvReserved */ nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    }
+    // The shell may hand the verb to COM extensions.
+    CoInitializeEx(/* pvReserved */ nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
     execute.cbSize = sizeof(execute);
     execute.fMask = SEE_MASK_NOCLOSEPROCESS;  // Hand back the process to wait for.
@@ -179,10 +159,7 @@ DWORD StartElevated(
     execute.nShow = showMode;
     BOOL started = ShellExecuteExW(&execute);
     error = started ? 0 : LastFailureCode();
-    if (coUninitialize != nullptr) {
-      coUninitialize();
-    }
-    // ole32 stays loaded: COM may still be winding down threads of its own.
+    CoUninitialize();
 
     // The shell may report success without a process (DDE and some
     // associations); there is then nothing to wait for and no exit code.

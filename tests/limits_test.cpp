@@ -10,6 +10,7 @@
 #include "process/command_lines.h"
 #include "process/starters.h"
 #include "support/log.h"
+#include "tests/child_in_scratch.h"
 #include "tests/long_paths.h"
 #include "tests/same_text.h"
 #include "tests/test_support.h"
@@ -25,18 +26,8 @@ std::string ErrorLine(const char* call, DWORD code) {
   return line;
 }
 
-class LineLimit : public ::testing::Test {
+class LineLimit : public ChildInScratch {
  protected:
-  void SetUp() override {
-    OpenLog(scratch.Path().c_str());
-    child = scratch.Path() + L"child.exe";
-    CopyFileW((TestProgramDirectory() + L"java-standin.exe").c_str(), child.c_str(), FALSE);
-  }
-  void TearDown() override {
-    CloseHandle(LogHandle);
-    LogHandle = nullptr;
-  }
-  std::string Log() { return ReadBytes(scratch.Path() + L"kv-out.txt"); }
   void StartAfresh() {
     CloseHandle(LogHandle);
     DeleteFileW((scratch.Path() + L"kv-out.txt").c_str());
@@ -55,9 +46,6 @@ class LineLimit : public ::testing::Test {
     }
     return line;
   }
-
-  ScratchDirectory scratch;
-  std::wstring child;
 };
 
 }  // namespace

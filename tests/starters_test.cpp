@@ -5,27 +5,12 @@
 #include <string>
 
 #include "support/log.h"
+#include "tests/child_in_scratch.h"
 #include "tests/test_support.h"
 
 namespace {
 
-// Starts children for real, with the log in a scratch directory.
-class Starters : public ::testing::Test {
- protected:
-  void SetUp() override {
-    OpenLog(scratch.Path().c_str());
-    child = scratch.Path() + L"child.exe";
-    CopyFileW((TestProgramDirectory() + L"java-standin.exe").c_str(), child.c_str(), FALSE);
-  }
-  void TearDown() override {
-    CloseHandle(LogHandle);
-    LogHandle = nullptr;
-  }
-  std::string Log() { return ReadBytes(scratch.Path() + L"kv-out.txt"); }
-
-  ScratchDirectory scratch;
-  std::wstring child;
-};
+using Starters = ChildInScratch;
 
 const char ChildBanner[] = "--Child output here---------------------------------------------\n";
 

@@ -49,19 +49,7 @@ std::wstring LauncherRun::ExpectedUpdaterLine(const std::vector<std::wstring>& v
 }
 
 std::vector<std::wstring> LauncherRun::ExpectedJavaArguments(const std::vector<std::wstring>& v) const {
-  return {app + L"kv-jre\\bin\\java.exe",
-          L"-Dfile.encoding=UTF-8",
-          L"-classpath",
-          app + L"kv-lib\\*",
-          L"-Dlindboot.sourceDirectory=" + v[0],
-          L"-Dlindquay.settings=" + v[1],
-          L"com.korvane.lindquay.LindquayUpdater",
-          v[2],
-          v[3],
-          app + L"kv-handle",
-          v[4],
-          app + L"kv-javaSemaphore",
-          v[5]};
+  return ExpectedUpdaterArguments(app, v);
 }
 
 std::string LauncherRun::UpdaterStartLines(const std::vector<std::wstring>& values) const {

@@ -13,6 +13,7 @@
 #include "launcher/protocol.h"
 #include "process/command_lines.h"
 #include "tests/hard_values.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -61,21 +62,7 @@ void CheckUpdaterLine(const std::vector<std::wstring>& six, Tally& tally) {
   ComposeUpdaterCommandLine(line, six[0].c_str(), six[1].c_str(), six[2].c_str(), six[3].c_str(), six[4].c_str(), six[5].c_str());
   std::vector<std::wstring> split = Split(line.Text());
   ++tally.linesSplit;
-  const std::wstring directory = ExeDirectory;
-  const std::wstring expected[] = {
-      directory + L"kv-jre\\bin\\java.exe",
-      L"-Dfile.encoding=UTF-8",
-      L"-classpath",
-      directory + L"kv-lib\\*",
-      L"-Dlindboot.sourceDirectory=" + six[0],
-      L"-Dlindquay.settings=" + six[1],
-      L"com.korvane.lindquay.LindquayUpdater",
-      six[2],
-      six[3],
-      directory + L"kv-handle",
-      six[4],
-      directory + L"kv-javaSemaphore",
-      six[5]};
+  const std::vector<std::wstring> expected = ExpectedUpdaterArguments(ExeDirectory, six);
   const int valuePositions[] = {4, 5, 7, 8, 10, 12};
   if (split.size() > 13) {
     tally.extraArguments += static_cast<long long>(split.size() - 13);

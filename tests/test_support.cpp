@@ -103,6 +103,22 @@ std::string Utf8(const std::wstring& text) {
   return bytes;
 }
 
+std::vector<std::wstring> ExpectedUpdaterArguments(const std::wstring& directory, const std::vector<std::wstring>& six) {
+  return {directory + L"kv-jre\\bin\\java.exe",
+          L"-Dfile.encoding=UTF-8",
+          L"-classpath",
+          directory + L"kv-lib\\*",
+          L"-Dlindboot.sourceDirectory=" + six[0],
+          L"-Dlindquay.settings=" + six[1],
+          L"com.korvane.lindquay.LindquayUpdater",
+          six[2],
+          six[3],
+          directory + L"kv-handle",
+          six[4],
+          directory + L"kv-javaSemaphore",
+          six[5]};
+}
+
 std::wstring QuoteForCommandLine(const std::wstring& value) {
   std::wstring quoted = L"\"";
   size_t pendingBackslashes = 0;

@@ -36,6 +36,10 @@ std::vector<std::wstring> ReadArgumentList(const std::wstring& path);
 
 std::string Utf8(const std::wstring& text);
 
+// The thirteen arguments the updater must receive from a launcher in
+// `directory` (ending in a backslash) given the six values.
+std::vector<std::wstring> ExpectedUpdaterArguments(const std::wstring& directory, const std::vector<std::wstring>& six);
+
 // Quotes one argument for a command line (the test's own rules, so that the
 // launcher's quoting is checked against something independent).
 std::wstring QuoteForCommandLine(const std::wstring& value);

@@ -95,10 +95,10 @@ bool LayOut(Layout& layout) {
     layout.launcherLine += L" " + QuoteForCommandLine(value);
   }
   // The very lines the launcher composes, from its own code.
-  lstrcpyW(ExeDirectory, layout.app.c_str());
+  const UpdateRequest request = {UpdateMode::Direct, values[0].c_str(), values[1].c_str(), values[2].c_str(),
+                                 values[3].c_str(), values[4].c_str(), values[5].c_str()};
   WideStringBuffer updater(0);
-  ComposeUpdaterCommandLine(updater, values[0].c_str(), values[1].c_str(), values[2].c_str(), values[3].c_str(),
-                            values[4].c_str(), values[5].c_str());
+  ComposeUpdaterCommandLine(updater, layout.app.c_str(), request);
   layout.updaterLine = updater.Text();
   WideStringBuffer product(0);
   ComposeProductCommandLine(product, layout.install.c_str());

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "launcher/protocol.h"
+#include "launcher/run_launcher.h"
 
 extern "C" __attribute__((noreturn)) void LauncherEntry() {
   // Before anything can load a DLL on demand (the shell and COM do during

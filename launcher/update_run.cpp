@@ -4,6 +4,7 @@
 #include "process/command_lines.h"
 #include "process/starters.h"
 #include "support/log.h"
+#include "support/unique_handle.h"
 #include "support/wide_string_buffer.h"
 
 namespace {
@@ -13,6 +14,16 @@ constexpr const char* FailureRecordFields = "java,0x%08X,%s,";
 constexpr int FieldsBufferSize = 64;
 // A UTF-16 unit takes at most 3 bytes in any ANSI code page (in UTF-8).
 constexpr SIZE_T MaxAnsiBytesPerUnit = 3;
+// The child command lines rarely need more: no reallocation in a typical run.
+constexpr unsigned long long ChildLineCapacity = 1024;
+
+// The decisions of the mode table. The updater runs in this process unless
+// the elevated instance is to run it; the product is restarted by the
+// instance that the invoking party started, so it never inherits the
+// elevated rights; and that instance, when it elevated, leaves the record to
+// the elevated one, which ran the updater.
+bool RunsUpdater(UpdateMode mode) { return mode != UpdateMode::Elevate; }
+bool RestartsProduct(UpdateMode mode) { return mode != UpdateMode::Child; }
 
 // Converts `value` through wsprintfA's own %S, a character (one unit, or a
 // surrogate pair) at a time, straight into `out`: so that the record holds
@@ -34,90 +45,97 @@ DWORD ConvertLikeWsprintf(const wchar_t* value, char* out) {
   return total;
 }
 
+DWORD StartUpdater(const UpdateRequest& request, const wchar_t* exeDirectory, UniqueHandle& child) {
+  WideStringBuffer line(ChildLineCapacity);
+  ComposeUpdaterCommandLine(line, exeDirectory, request);
+  return StartProcess(line.Text(), L"updater", ShowDefault, /* redirectToLog */ true, child);
+}
+
+// Starts this launcher again, elevated and hidden, in --child mode.
+DWORD StartElevatedChild(const UpdateRequest& request, const wchar_t* exePath, UniqueHandle& child) {
+  WideStringBuffer parameters(ChildLineCapacity);
+  ComposeElevatedParameters(parameters, request);
+  return StartElevated(exePath, parameters.Text(), SW_HIDE, child);
+}
+
+// Starts the product without waiting for it. A failed start is logged and
+// otherwise ignored: the update itself succeeded.
+void StartProduct(const wchar_t* installDirectory) {
+  WideStringBuffer line(0);
+  ComposeProductCommandLine(line, installDirectory);
+  if (HoldsDoubleQuote(installDirectory)) {
+    // No file name holds a double quote. Passed on, the quote would end the
+    // program name early and start whatever its first part names.
+    RefuseStart(line.Text(), L"product", /* redirectToLog */ false, ERROR_INVALID_NAME);
+    return;
+  }
+  UniqueHandle product;
+  StartProcess(line.Text(), L"product", ShowDefault, /* redirectToLog */ false, product);
+}
+
 }  // namespace
 
-DWORD RunUpdate(
-    bool isDirect,
-    bool isChild,
-    bool isElevate,
-    const wchar_t* bootSourceDirectory,
-    const wchar_t* settingsDirectory,
-    const wchar_t* installDirectory,
-    const wchar_t* passThroughA,
-    const wchar_t* passThroughB,
-    const wchar_t* passThroughC) {
-  OpenLog(ExeDirectory);
+DWORD RunUpdate(const UpdateRequest& request, const wchar_t* exePath, const wchar_t* exeDirectory) {
+  OpenLog(exeDirectory);
 
-  HANDLE child = nullptr;
-  DWORD code = 0;
-  if (isDirect || isChild) {
-    code = StartUpdater(
-        bootSourceDirectory, settingsDirectory, installDirectory,
-        passThroughA, passThroughB, passThroughC, &child);
-  } else {
-    code = StartElevatedChild(
-        bootSourceDirectory, settingsDirectory, installDirectory,
-        passThroughA, passThroughB, passThroughC, &child);
-  }
+  UniqueHandle child;
+  DWORD code = RunsUpdater(request.mode)
+      ? StartUpdater(request, exeDirectory, child)
+      : StartElevatedChild(request, exePath, child);
   if (code != 0) {
     return code;  // Already logged; nothing ran, so no record and no restart.
   }
 
-  DWORD exitCode = WaitForChild(child);
-  CloseHandle(child);
+  DWORD exitCode = WaitForChild(child.Get());
+  child.Reset(nullptr);
 
-  // In elevate mode the elevated instance ran the updater and wrote any record.
-  if (exitCode != 0 && (isDirect || isChild)) {
-    WriteFailureRecord(exitCode, isDirect, passThroughA);
+  if (exitCode != 0 && RunsUpdater(request.mode)) {
+    WriteFailureRecord(exeDirectory, exitCode, request.mode, request.passThroughA);
   }
-  // The product is restarted by the instance the invoking party started, so
-  // it never inherits the elevated rights.
-  if (exitCode == 0 && (isDirect || isElevate)) {
-    StartProduct(installDirectory);
+  if (exitCode == 0 && RestartsProduct(request.mode)) {
+    StartProduct(request.installDirectory);
   }
   return exitCode;
 }
 
-char* FormatFailureRecord(DWORD exitCode, bool isDirect, const wchar_t* passThroughA, DWORD* length) {
+const char* FailureRecordWord(UpdateMode mode) { return mode == UpdateMode::Direct ? "direct" : "elevated"; }
+
+void FormatFailureRecord(ByteBuffer& record, DWORD exitCode, UpdateMode mode, const wchar_t* passThroughA) {
   // Room for the fields and for the most the value can take: one pass.
   SIZE_T capacity = FieldsBufferSize + static_cast<SIZE_T>(lstrlenW(passThroughA)) * MaxAnsiBytesPerUnit;
-  char* record = static_cast<char*>(HeapAlloc(GetProcessHeap(), /* dwFlags */ 0, capacity));
-  if (record == nullptr) {
-    return nullptr;
+  if (!record.Allocate(capacity)) {
+    return;
   }
-  int fieldsLength = wsprintfA(record, FailureRecordFields, exitCode, isDirect ? "direct" : "elevated");
-  *length = static_cast<DWORD>(fieldsLength) + ConvertLikeWsprintf(passThroughA, record + fieldsLength);
-  return record;
+  int fieldsLength = wsprintfA(record.Bytes(), FailureRecordFields, exitCode, FailureRecordWord(mode));
+  record.SetLength(static_cast<DWORD>(fieldsLength) + ConvertLikeWsprintf(passThroughA, record.Bytes() + fieldsLength));
 }
 
-void WriteFailureRecord(DWORD exitCode, bool isDirect, const wchar_t* passThroughA) {
+void WriteFailureRecord(const wchar_t* directory, DWORD exitCode, UpdateMode mode, const wchar_t* passThroughA) {
   WideStringBuffer semaphore(0);
-  semaphore.Append(ExeDirectory);
+  semaphore.Append(directory);
   semaphore.Append(JavaSemaphoreName);
   if (GetFileAttributesW(semaphore.Text()) != INVALID_FILE_ATTRIBUTES) {
     return;  // The updater reported the failure itself.
   }
 
-  DWORD length = 0;
-  char* record = FormatFailureRecord(exitCode, isDirect, passThroughA, &length);
-  if (record == nullptr) {
+  ByteBuffer record;
+  FormatFailureRecord(record, exitCode, mode, passThroughA);
+  if (record.Bytes() == nullptr) {
     return;
   }
   WideStringBuffer path(0);
-  path.Append(ExeDirectory);
+  path.Append(directory);
   path.Append(FailureRecordName);
-  HANDLE file = CreateFileW(
+  UniqueHandle file(CreateFileW(
       /* lpFileName */ path.Text(),
       /* dwDesiredAccess */ GENERIC_WRITE,
       /* dwShareMode */ 0,
       /* lpSecurityAttributes */ nullptr,
       /* dwCreationDisposition */ CREATE_ALWAYS,
       /* dwFlagsAndAttributes */ 0,
-      /* hTemplateFile */ nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
+      /* hTemplateFile */ nullptr));
+  if (file.IsValid()) {
     DWORD written = 0;
-    WriteFile(file, record, length, &written, /* lpOverlapped */ nullptr);
-    CloseHandle(file);
+    WriteFile(file.Get(), record.Bytes(), record.Length(), &written, /* lpOverlapped */ nullptr);
   }
-  HeapFree(GetProcessHeap(), /* dwFlags */ 0, record);
 }

@@ -2,26 +2,25 @@
 
 #include <windows.h>
 
-// Opens the log, runs the child for the mode, waits for it, then writes the
-// failure record or restarts the product. Exactly one flag is true. Returns
-// the child's exit code, or the Windows error code of a start that failed.
-DWORD RunUpdate(
-    bool isDirect,
-    bool isChild,
-    bool isElevate,
-    const wchar_t* bootSourceDirectory,
-    const wchar_t* settingsDirectory,
-    const wchar_t* installDirectory,
-    const wchar_t* passThroughA,
-    const wchar_t* passThroughB,
-    const wchar_t* passThroughC);
+#include "process/update_request.h"
+#include "support/byte_buffer.h"
 
-// Leaves kv-failure-launcher.txt beside the launcher, replacing any earlier
-// one, unless the updater left kv-javaSemaphore (a file or a directory).
-void WriteFailureRecord(DWORD exitCode, bool isDirect, const wchar_t* passThroughA);
+// Opens the log beside the launcher, runs the child the mode calls for,
+// waits for it, then writes the failure record or restarts the product.
+// `exePath` is the running launcher's full path and `exeDirectory` its
+// directory, ending in a separator. Returns the child's exit code, or the
+// Windows error code of a start that failed.
+DWORD RunUpdate(const UpdateRequest& request, const wchar_t* exePath, const wchar_t* exeDirectory);
 
-// The record's text, "java,0x%08X,<direct|elevated>,<passThroughA>", in the
-// ANSI code page, whole however long passThroughA is. Returns a process-heap
-// block that the caller frees, or null when none could be allocated;
-// `length` receives the byte count (there is no terminator).
-char* FormatFailureRecord(DWORD exitCode, bool isDirect, const wchar_t* passThroughA, DWORD* length);
+// The failure record's third field: "direct" for --direct, "elevated" for the
+// elevated instance.
+const char* FailureRecordWord(UpdateMode mode);
+
+// Leaves kv-failure-launcher.txt in `directory`, replacing any earlier one,
+// unless the updater left kv-javaSemaphore there (a file or a directory).
+void WriteFailureRecord(const wchar_t* directory, DWORD exitCode, UpdateMode mode, const wchar_t* passThroughA);
+
+// Fills `record` with the record's text, "java,0x%08X,<word>,<passThroughA>",
+// in the ANSI code page, whole however long passThroughA is, without a
+// terminator. Leaves it empty when no memory could be had.
+void FormatFailureRecord(ByteBuffer& record, DWORD exitCode, UpdateMode mode, const wchar_t* passThroughA);

@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include "support/failure_codes.h"
 #include "support/log.h"
 #include "support/wide_string_buffer.h"
 
@@ -80,15 +81,13 @@ bool ShellWouldRewrite(const wchar_t* file) {
 
 }  // namespace
 
-DWORD LastFailureCode() { return FailureCode(GetLastError()); }
-
 DWORD StartProcess(
     wchar_t* commandLine,
     const wchar_t* label,
     WORD showMode,
     bool redirectToLog,
-    HANDLE* child) {
-  *child = nullptr;
+    UniqueHandle& child) {
+  child.Reset(nullptr);
   LogStart(commandLine, label, redirectToLog);
   if (lstrlenW(commandLine) > MaxCommandLineLength) {
     LogFormat(ErrorLine, "CreateProcessW", ErrorCommandLineTooLong);
@@ -124,7 +123,7 @@ DWORD StartProcess(
     return error;
   }
   CloseHandle(process.hThread);
-  *child = process.hProcess;
+  child.Reset(process.hProcess);
   return 0;
 }
 
@@ -137,11 +136,12 @@ DWORD StartElevated(
     const wchar_t* file,
     const wchar_t* parameters,
     WORD showMode,
-    HANDLE* child) {
-  *child = nullptr;
+    UniqueHandle& child) {
+  child.Reset(nullptr);
   LogElevatedStart(file, parameters);
 
   SHELLEXECUTEINFOW execute = {};
+  UniqueHandle process;
   DWORD error = 0;
   if (lstrlenW(file) + ShellLineOverhead + lstrlenW(parameters) > MaxCommandLineLength) {
     error = ErrorCommandLineTooLong;
@@ -160,6 +160,7 @@ DWORD StartElevated(
     BOOL started = ShellExecuteExW(&execute);
     error = started ? 0 : LastFailureCode();
     CoUninitialize();
+    process.Reset(execute.hProcess);
 
     // The shell may report success without a process (DDE and some
     // associations); there is then nothing to wait for and no exit code.
@@ -168,13 +169,10 @@ DWORD StartElevated(
     }
   }
   if (error != 0) {
-    if (execute.hProcess != nullptr) {
-      CloseHandle(execute.hProcess);
-    }
     LogFormat(ErrorLine, "ShellExecuteExW", error);
     return error;
   }
-  *child = execute.hProcess;
+  child = static_cast<UniqueHandle&&>(process);
   return 0;
 }
 

@@ -2,16 +2,17 @@
 
 #include <windows.h>
 
+#include "support/failure_codes.h"
+#include "support/unique_handle.h"
+
 // Starting children, plainly or through the shell's elevation verb, and
 // waiting for them. Each start is logged with the command it ran; a failure
 // is logged as "Error: <call>: 0x%08X" and its Windows error code returned.
-// On success the caller owns the handle in `child`; after a failure it is null.
+// On success `child` holds the process; after a failure it is empty.
 
 // Code for a shell start that reports success but hands back no process:
 // nothing could be waited for, so the update cannot count as done.
 constexpr DWORD ErrorStartedWithoutProcess = ERROR_INVALID_HANDLE;
-// Code for a call that reports failure but leaves no error code.
-constexpr DWORD ErrorWithoutCode = ERROR_GEN_FAILURE;
 
 // The longest command line a child can be given: 32,767 characters with the
 // terminator. Windows refuses a longer one with ERROR_FILENAME_EXCED_RANGE;
@@ -28,13 +29,6 @@ constexpr DWORD ErrorFileNameWouldChange = ERROR_INVALID_NAME;
 // The show mode that leaves a child its default window state.
 constexpr WORD ShowDefault = SW_SHOWDEFAULT;
 
-// A failure's code, never 0: a failure must not read as success.
-inline DWORD FailureCode(DWORD lastError) { return lastError != 0 ? lastError : ErrorWithoutCode; }
-
-// FailureCode of the calling thread's last error: call it first thing after
-// the call that failed. One function for the five places that need it.
-DWORD LastFailureCode();
-
 // `commandLine` must be writable: CreateProcessW may write into it. With
 // `redirectToLog`, the child's stdout and stderr are LogHandle and it
 // inherits handles.
@@ -43,7 +37,7 @@ DWORD StartProcess(
     const wchar_t* label,
     WORD showMode,
     bool redirectToLog,
-    HANDLE* child);
+    UniqueHandle& child);
 
 // Logs a start that was refused before it reached the system, just as a
 // failed StartProcess logs it.
@@ -54,7 +48,7 @@ DWORD StartElevated(
     const wchar_t* file,
     const wchar_t* parameters,
     WORD showMode,
-    HANDLE* child);
+    UniqueHandle& child);
 
 // Waits without a time limit, logs the exit code and returns it. A wait or
 // query that fails is logged and its error code returned instead, never 0.

@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <stdarg.h>
 
+#include "support/byte_buffer.h"
 #include "support/wide_string_buffer.h"
 
 HANDLE LogHandle = nullptr;
@@ -56,9 +57,8 @@ void LogText(const wchar_t* text) {
     return;
   }
   int capacity = characters * MaxUtf8BytesPerUnit;
-  HANDLE heap = GetProcessHeap();
-  char* block = static_cast<char*>(HeapAlloc(heap, /* dwFlags */ 0, static_cast<SIZE_T>(capacity)));
-  if (block == nullptr) {
+  ByteBuffer utf8;
+  if (!utf8.Allocate(static_cast<SIZE_T>(capacity))) {
     return;  // Logging never ends the launcher: this text is lost, nothing else.
   }
   int bytes = WideCharToMultiByte(
@@ -66,12 +66,11 @@ void LogText(const wchar_t* text) {
       /* dwFlags */ 0,
       /* lpWideCharStr */ text,
       /* cchWideChar */ characters,
-      /* lpMultiByteStr */ block,
+      /* lpMultiByteStr */ utf8.Bytes(),
       /* cbMultiByte */ capacity,
       /* lpDefaultChar */ nullptr,
       /* lpUsedDefaultChar */ nullptr);
-  LogBytes(block, static_cast<DWORD>(bytes));
-  HeapFree(heap, /* dwFlags */ 0, block);
+  LogBytes(utf8.Bytes(), static_cast<DWORD>(bytes));
 }
 
 void LogText(const char* ascii) {

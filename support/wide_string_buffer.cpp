@@ -1,6 +1,6 @@
 #include "support/wide_string_buffer.h"
 
-#include "launcher/protocol.h"
+#include "support/failure_codes.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ void WideStringBuffer::AppendCharacter(wchar_t c) {
 
 void WideStringBuffer::Reserve(unsigned long long minimum) {
   if (minimum > MaxCapacity) {
-    ExitProcess(ExitOutOfMemory);
+    ExitProcess(ErrorOutOfMemory);
   }
   unsigned long long newCapacity = capacity > MaxCapacity / 2 ? MaxCapacity : capacity * 2;
   if (newCapacity < minimum) {
@@ -53,7 +53,7 @@ void WideStringBuffer::Reserve(unsigned long long minimum) {
   wchar_t* block = static_cast<wchar_t*>(HeapAlloc(
       GetProcessHeap(), /* dwFlags */ 0, static_cast<SIZE_T>(newCapacity * sizeof(wchar_t))));
   if (block == nullptr) {
-    ExitProcess(ExitOutOfMemory);
+    ExitProcess(ErrorOutOfMemory);
   }
   if (text != nullptr) {
     for (unsigned long long index = 0; index <= length; ++index) {

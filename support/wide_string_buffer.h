@@ -6,7 +6,7 @@
 // block on the process heap. Every path, child command line and formatted log
 // line is built in one, owned by a local of the function that builds it.
 //
-// A failed allocation ends the process with ExitOutOfMemory (8): no caller
+// A failed allocation ends the process with ErrorOutOfMemory (8): no caller
 // ever sees a partial text.
 class WideStringBuffer {
  public:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "launcher/protocol.h"
+#include "tests/request_of.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -33,24 +34,18 @@ struct SixValues {
 
 std::wstring UpdaterLine(const SixValues& six) {
   WideStringBuffer line(1024);
-  ComposeUpdaterCommandLine(line, six.values[0], six.values[1], six.values[2], six.values[3], six.values[4], six.values[5]);
+  ComposeUpdaterCommandLine(line, L"D:\\u\\", RequestOf(UpdateMode::Direct, six.values));
   return line.Text();
 }
 
 std::wstring ElevatedParameters(const SixValues& six) {
   WideStringBuffer parameters(1024);
-  ComposeElevatedParameters(
-      parameters, six.values[0], six.values[1], six.values[2], six.values[3], six.values[4], six.values[5]);
+  ComposeElevatedParameters(parameters, RequestOf(UpdateMode::Elevate, six.values));
   return parameters.Text();
 }
 
-class ChildCommandLines : public ::testing::Test {
- protected:
-  void SetUp() override {
-    lstrcpyW(ExePath, L"D:\\u\\lindquay-updater.exe");
-    lstrcpyW(ExeDirectory, L"D:\\u\\");
-  }
-};
+// The lines of a launcher in D:\u\.
+class ChildCommandLines : public ::testing::Test {};
 
 }  // namespace
 

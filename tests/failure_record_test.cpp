@@ -8,26 +8,27 @@
 
 namespace {
 
-std::string Record(DWORD exitCode, bool isDirect, const std::wstring& passThroughA) {
-  DWORD length = 0;
-  char* record = FormatFailureRecord(exitCode, isDirect, passThroughA.c_str(), &length);
-  std::string bytes(record, length);
-  HeapFree(GetProcessHeap(), 0, record);
-  return bytes;
+constexpr UpdateMode Direct = UpdateMode::Direct;
+constexpr UpdateMode Child = UpdateMode::Child;
+
+std::string Record(DWORD exitCode, UpdateMode mode, const std::wstring& passThroughA) {
+  ByteBuffer record;
+  FormatFailureRecord(record, exitCode, mode, passThroughA.c_str());
+  return std::string(record.Bytes(), record.Length());
 }
 
 // What the platform's own "%S" gives, for values that fit its 1024 bytes.
-std::string ByWsprintf(DWORD exitCode, bool isDirect, const std::wstring& passThroughA) {
+std::string ByWsprintf(DWORD exitCode, UpdateMode mode, const std::wstring& passThroughA) {
   char buffer[1025];
-  int length = wsprintfA(buffer, "java,0x%08X,%s,%S", exitCode, isDirect ? "direct" : "elevated", passThroughA.c_str());
+  int length = wsprintfA(buffer, "java,0x%08X,%s,%S", exitCode, FailureRecordWord(mode), passThroughA.c_str());
   return std::string(buffer, static_cast<size_t>(length));
 }
 
 class FailureRecordFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    lstrcpyW(ExeDirectory, scratch.Path().c_str());
-    recordPath = scratch.Path() + L"kv-failure-launcher.txt";
+  void SetUp() override { recordPath = scratch.Path() + L"kv-failure-launcher.txt"; }
+  void Write(DWORD exitCode, UpdateMode mode, const wchar_t* passThroughA) {
+    WriteFailureRecord(scratch.Path().c_str(), exitCode, mode, passThroughA);
   }
   ScratchDirectory scratch;
   std::wstring recordPath;
@@ -36,14 +37,14 @@ class FailureRecordFile : public ::testing::Test {
 }  // namespace
 
 TEST(FailureRecordText, NamesCodeModeAndPassThroughA) {
-  EXPECT_EQ(Record(1, true, L"abc"), "java,0x00000001,direct,abc");
-  EXPECT_EQ(Record(0xC0000005, false, L"x y"), "java,0xC0000005,elevated,x y");
-  EXPECT_EQ(Record(0xFFFFFFFF, true, L""), "java,0xFFFFFFFF,direct,");
+  EXPECT_EQ(Record(1, Direct, L"abc"), "java,0x00000001,direct,abc");
+  EXPECT_EQ(Record(0xC0000005, Child, L"x y"), "java,0xC0000005,elevated,x y");
+  EXPECT_EQ(Record(0xFFFFFFFF, Direct, L""), "java,0xFFFFFFFF,direct,");
 }
 
 TEST(FailureRecordText, ConvertsExactlyAsThePlatformsPercentS) {
   ASSERT_EQ(GetACP(), 1252u) << "the test run pins the locale, and with it the ANSI code page";
-  EXPECT_EQ(Record(1, true, L"\u00e9"), "java,0x00000001,direct,\xE9");
+  EXPECT_EQ(Record(1, Direct, L"\u00e9"), "java,0x00000001,direct,\xE9");
   const std::wstring values[] = {
       L"C:\\Users\\\u00e9l\u00e8ve",                       // in the code page
       L"\u0101\u4e2d\u0416",                               // best fit or replacement
@@ -52,7 +53,7 @@ TEST(FailureRecordText, ConvertsExactlyAsThePlatformsPercentS) {
       std::wstring(900, L'\u00e9') + L"%s%S%08X",          // long, with format characters
   };
   for (const std::wstring& value : values) {
-    EXPECT_EQ(Record(2, false, value), ByWsprintf(2, false, value)) << ::testing::PrintToString(value);
+    EXPECT_EQ(Record(2, Child, value), ByWsprintf(2, Child, value)) << ::testing::PrintToString(value);
   }
 }
 
@@ -62,7 +63,7 @@ TEST(FailureRecordText, HoldsAPassThroughOfAnyLengthWhole) {
     value += static_cast<wchar_t>(L'A' + index % 26);
   }
   value += L"\u00e9";
-  std::string record = Record(7, true, value);
+  std::string record = Record(7, Direct, value);
   ASSERT_EQ(record.size(), 23u + 6001u);
   EXPECT_EQ(record.substr(0, 23), "java,0x00000007,direct,");
   EXPECT_EQ(record.substr(23, 6000), std::string(value.begin(), value.end() - 1));
@@ -70,24 +71,24 @@ TEST(FailureRecordText, HoldsAPassThroughOfAnyLengthWhole) {
 }
 
 TEST_F(FailureRecordFile, IsWrittenAndThenReplacedNotAppended) {
-  WriteFailureRecord(1, true, L"first value that is long");
+  Write(1, Direct, L"first value that is long");
   EXPECT_EQ(ReadBytes(recordPath), "java,0x00000001,direct,first value that is long");
-  WriteFailureRecord(0xC0000005, false, L"2nd");
+  Write(0xC0000005, Child, L"2nd");
   EXPECT_EQ(ReadBytes(recordPath), "java,0xC0000005,elevated,2nd");
 }
 
 TEST_F(FailureRecordFile, IsSuppressedByASemaphoreFileOrDirectory) {
   std::wstring semaphore = scratch.Path() + L"kv-javaSemaphore";
   WriteBytes(semaphore, "");
-  WriteFailureRecord(1, true, L"A");
+  Write(1, Direct, L"A");
   EXPECT_FALSE(FileExists(recordPath));
   DeleteFileW(semaphore.c_str());
 
   CreateDirectoryW(semaphore.c_str(), nullptr);
-  WriteFailureRecord(1, false, L"A");
+  Write(1, Child, L"A");
   EXPECT_FALSE(FileExists(recordPath));
   RemoveDirectoryW(semaphore.c_str());
 
-  WriteFailureRecord(1, false, L"A");
+  Write(1, Child, L"A");
   EXPECT_TRUE(FileExists(recordPath));
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "launcher/protocol.h"
+#include "launcher/run_launcher.h"
 #include "launcher/update_run.h"
 #include "process/command_lines.h"
 #include "process/starters.h"
@@ -53,20 +54,19 @@ class LineLimit : public ChildInScratch {
 TEST_F(LineLimit, ALineOfTheGreatestLengthStartsWholeAndOneMoreIsRefused) {
   std::wstring longest = LineOfLength(L"\"" + child + L"\" ", MaxCommandLineLength);
   ASSERT_EQ(longest.size(), 32766u);
-  HANDLE handle = nullptr;
-  ASSERT_EQ(StartProcess(longest.data(), L"updater", ShowDefault, /* redirectToLog */ true, &handle), 0u);
-  WaitForChild(handle);
-  CloseHandle(handle);
+  UniqueHandle handle;
+  ASSERT_EQ(StartProcess(longest.data(), L"updater", ShowDefault, /* redirectToLog */ true, handle), 0u);
+  WaitForChild(handle.Get());
   EXPECT_TRUE(SameText(ChildSaw(), longest)) << "the child must get the whole line";
 
   StartAfresh();
   const size_t tooLong[] = {32767, 32768, 65536 + 10, 100000};
   for (size_t length : tooLong) {
     std::wstring line = LineOfLength(L"\"" + child + L"\" ", length);
-    handle = reinterpret_cast<HANDLE>(1);
-    EXPECT_EQ(StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, &handle),
+    handle.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));  // must be let go
+    EXPECT_EQ(StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, handle),
               static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(handle.Get(), nullptr);
     EXPECT_TRUE(SameText(Log(), "Starting updater:\n    cmd=" + Utf8(line) + "\n" + ChildBanner + ErrorLine("CreateProcessW", 206)));
     StartAfresh();
   }
@@ -78,19 +78,18 @@ TEST_F(LineLimit, TheElevatedLineIsHeldToTheSameLimit) {
   // The shell runs "file" parameters: three characters more than the two.
   const size_t overhead = child.size() + 3;
   std::wstring longest = LineOfLength(L"x ", MaxCommandLineLength - overhead);
-  HANDLE handle = nullptr;
-  ASSERT_EQ(StartElevated(child.c_str(), longest.c_str(), SW_HIDE, &handle), 0u);
-  WaitForChild(handle);
-  CloseHandle(handle);
+  UniqueHandle handle;
+  ASSERT_EQ(StartElevated(child.c_str(), longest.c_str(), SW_HIDE, handle), 0u);
+  WaitForChild(handle.Get());
   std::wstring saw = ChildSaw();
   EXPECT_EQ(saw.size(), 32766u);
   EXPECT_TRUE(SameText(saw.substr(saw.size() - longest.size()), longest));
 
   StartAfresh();
   std::wstring tooLong = LineOfLength(L"x ", MaxCommandLineLength - overhead + 1);
-  handle = reinterpret_cast<HANDLE>(1);
-  EXPECT_EQ(StartElevated(child.c_str(), tooLong.c_str(), SW_HIDE, &handle), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-  EXPECT_EQ(handle, nullptr);
+  handle.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));  // must be let go
+  EXPECT_EQ(StartElevated(child.c_str(), tooLong.c_str(), SW_HIDE, handle), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(handle.Get(), nullptr);
   EXPECT_TRUE(SameText(
       Log(), "Starting elevated child:\n    exe=" + Utf8(child) + "\n    arg=" + Utf8(tooLong) + "\n" + ElevatedBanner +
                  ErrorLine("ShellExecuteExW", 206)));
@@ -138,15 +137,14 @@ TEST_F(LongLauncherDirectory, EndsWithTheStartsCodeAndLeavesEveryAncestorAlone) 
     }
     std::vector<std::wstring> before = Snapshot(base, directory);
 
-    lstrcpyW(ExeDirectory, directory.c_str());
-    lstrcpyW(ExePath, (directory + L"lindquay-updater.exe").c_str());
-    DWORD code = RunUpdate(true, false, false, L"B", L"S", install.c_str(), L"A", L"P", L"C");
+    const UpdateRequest request = {UpdateMode::Direct, L"B", L"S", install.c_str(), L"A", L"P", L"C"};
+    DWORD code = RunUpdate(request, (directory + L"lindquay-updater.exe").c_str(), directory.c_str());
     CloseHandle(LogHandle);
     LogHandle = nullptr;
 
     EXPECT_NE(code, 0u);
     WideStringBuffer line(0);
-    ComposeUpdaterCommandLine(line, L"B", L"S", install.c_str(), L"A", L"P", L"C");
+    ComposeUpdaterCommandLine(line, directory.c_str(), request);
     EXPECT_EQ(ReadBytes(directory + L"kv-out.txt"),
               "Starting updater:\n    cmd=" + Utf8(line.Text()) + "\n" + ChildBanner + ErrorLine("CreateProcessW", code));
     EXPECT_FALSE(FileExists(directory + L"kv-jre\\bin\\java-cmdline.txt"));
@@ -154,7 +152,7 @@ TEST_F(LongLauncherDirectory, EndsWithTheStartsCodeAndLeavesEveryAncestorAlone) 
 
     // The record, when the file system takes its path, lands whole in the
     // launcher's own directory.
-    WriteFailureRecord(5, true, L"A");
+    WriteFailureRecord(directory.c_str(), 5, UpdateMode::Direct, L"A");
     if (FileExists(directory + L"kv-failure-launcher.txt")) {
       EXPECT_EQ(ReadBytes(directory + L"kv-failure-launcher.txt"), "java,0x00000005,direct,A");
     }

@@ -1,4 +1,5 @@
 #include "launcher/protocol.h"
+#include "launcher/run_launcher.h"
 
 #include <gtest/gtest.h>
 

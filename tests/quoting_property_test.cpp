@@ -13,6 +13,7 @@
 #include "launcher/protocol.h"
 #include "process/command_lines.h"
 #include "tests/hard_values.h"
+#include "tests/request_of.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -57,12 +58,12 @@ struct Tally {
   }
 };
 
-void CheckUpdaterLine(const std::vector<std::wstring>& six, Tally& tally) {
+void CheckUpdaterLine(const std::wstring& directory, const std::vector<std::wstring>& six, Tally& tally) {
   WideStringBuffer line(1024);
-  ComposeUpdaterCommandLine(line, six[0].c_str(), six[1].c_str(), six[2].c_str(), six[3].c_str(), six[4].c_str(), six[5].c_str());
+  ComposeUpdaterCommandLine(line, directory.c_str(), RequestOf(UpdateMode::Direct, six));
   std::vector<std::wstring> split = Split(line.Text());
   ++tally.linesSplit;
-  const std::vector<std::wstring> expected = ExpectedUpdaterArguments(ExeDirectory, six);
+  const std::vector<std::wstring> expected = ExpectedUpdaterArguments(directory, six);
   const int valuePositions[] = {4, 5, 7, 8, 10, 12};
   if (split.size() > 13) {
     tally.extraArguments += static_cast<long long>(split.size() - 13);
@@ -81,19 +82,18 @@ void CheckUpdaterLine(const std::vector<std::wstring>& six, Tally& tally) {
   }
 }
 
-void CheckElevatedLine(const std::vector<std::wstring>& six, Tally& tally) {
+void CheckElevatedLine(const std::wstring& exePath, const std::vector<std::wstring>& six, Tally& tally) {
   WideStringBuffer parameters(1024);
-  ComposeElevatedParameters(
-      parameters, six[0].c_str(), six[1].c_str(), six[2].c_str(), six[3].c_str(), six[4].c_str(), six[5].c_str());
+  ComposeElevatedParameters(parameters, RequestOf(UpdateMode::Elevate, six));
   // The line the elevated instance gets: the shell puts the quoted program in
   // front of the parameters.
-  std::wstring line = L"\"" + std::wstring(ExePath) + L"\" " + parameters.Text();
+  std::wstring line = L"\"" + exePath + L"\" " + parameters.Text();
   std::vector<std::wstring> split = Split(line.c_str());
   ++tally.linesSplit;
   if (split.size() > 9) {
     tally.extraArguments += static_cast<long long>(split.size() - 9);
   }
-  if (split.size() < 3 || split[0] != ExePath || split[1] != L"1" || split[2] != L"--child") {
+  if (split.size() < 3 || split[0] != exePath || split[1] != L"1" || split[2] != L"--child") {
     tally.Lost(line);
   }
   for (size_t index = 0; index < 6; ++index) {
@@ -111,12 +111,11 @@ TEST(QuotingProperty, EveryValueComesBackUnchangedInItsPlaceAndNothingMore) {
   Tally tally;
   for (int vector = 0; vector < Vectors; ++vector) {
     const wchar_t* directory = Directories[vector % (sizeof(Directories) / sizeof(Directories[0]))];
-    lstrcpyW(ExeDirectory, directory);
-    lstrcpyW(ExePath, (std::wstring(directory) + L"lindquay-updater.exe").c_str());
+    const std::wstring exePath = std::wstring(directory) + L"lindquay-updater.exe";
     // Mostly short values, now and then long runs of pieces.
     std::vector<std::wstring> six = generator.NextSix(generator.Below(10) == 0 ? 80 : 12);
-    CheckUpdaterLine(six, tally);
-    CheckElevatedLine(six, tally);
+    CheckUpdaterLine(directory, six, tally);
+    CheckElevatedLine(exePath, six, tally);
     ++tally.vectors;
     tally.values += 6;
   }

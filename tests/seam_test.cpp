@@ -9,6 +9,7 @@
 #include <string>
 
 #include "launcher/protocol.h"
+#include "launcher/run_launcher.h"
 #include "launcher/update_run.h"
 #include "support/log.h"
 #include "tests/test_support.h"
@@ -64,8 +65,7 @@ namespace {
 class ElevationRefused : public ::testing::Test {
  protected:
   void SetUp() override {
-    lstrcpyW(ExeDirectory, scratch.Path().c_str());
-    lstrcpyW(ExePath, (scratch.Path() + L"lindquay-updater.exe").c_str());
+    exePath = scratch.Path() + L"lindquay-updater.exe";
     install = scratch.Path() + L"install";
     CreateDirectoryW(install.c_str(), nullptr);
     CreateDirectoryW((install + L"\\bin").c_str(), nullptr);
@@ -77,10 +77,11 @@ class ElevationRefused : public ::testing::Test {
     LogHandle = nullptr;
   }
   DWORD RunElevate() {
-    return RunUpdate(false, false, true, L"B dir\\", L"S", install.c_str(), L"A \"q\"", L"P", L"");
+    const UpdateRequest request = {UpdateMode::Elevate, L"B dir\\", L"S", install.c_str(), L"A \"q\"", L"P", L""};
+    return RunUpdate(request, exePath.c_str(), scratch.Path().c_str());
   }
   std::string ExpectedLines() {
-    return "Starting elevated child:\n    exe=" + Utf8(ExePath) +
+    return "Starting elevated child:\n    exe=" + Utf8(exePath) +
            "\n    arg=1 --child \"B dir\\\\\" \"S\" \"" + Utf8(install) +
            "\" \"A \\\"q\\\"\" \"P\" \"\"\n"
            "--Elevated child output here------------------------------------\n";
@@ -88,6 +89,7 @@ class ElevationRefused : public ::testing::Test {
   bool ProductStarted() { return FileExists(install + L"\\bin\\product-started.txt"); }
 
   ScratchDirectory scratch;
+  std::wstring exePath;
   std::wstring install;
 };
 
@@ -102,7 +104,7 @@ TEST_F(ElevationRefused, ADeclinedPromptIsLoggedAndItsCodeIsTheExitCode) {
   EXPECT_FALSE(ProductStarted());
 
   EXPECT_EQ(lastVerb, L"runas");
-  EXPECT_EQ(lastFile, ExePath);
+  EXPECT_EQ(lastFile, exePath);
   EXPECT_EQ(lastShellRequest.nShow, SW_HIDE);
   EXPECT_TRUE(lastShellRequest.fMask & SEE_MASK_NOCLOSEPROCESS);
   EXPECT_EQ(lastShellRequest.cbSize, sizeof(SHELLEXECUTEINFOW));

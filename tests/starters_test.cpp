@@ -18,10 +18,10 @@ const char ChildBanner[] = "--Child output here---------------------------------
 
 TEST_F(Starters, AProgramThatIsMissingIsLoggedAndItsCodeReturned) {
   std::wstring line = L"\"" + scratch.Path() + L"missing.exe\" -x";
-  HANDLE handle = reinterpret_cast<HANDLE>(1);
-  DWORD code = StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, &handle);
+  UniqueHandle handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));  // must be let go
+  DWORD code = StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, handle);
   EXPECT_EQ(code, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(handle.Get(), nullptr);
   EXPECT_EQ(Log(), "Starting updater:\n    cmd=" + Utf8(line) + "\n" + ChildBanner + "Error: CreateProcessW: 0x00000002\n");
 }
 
@@ -30,11 +30,10 @@ TEST_F(Starters, ARedirectedChildWritesIntoTheLogAndItsCodeIsReturned) {
   ScopedEnvironment error(L"STANDIN_STDERR", L"to stderr");
   ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"3");
   std::wstring line = L"\"" + child + L"\"";
-  HANDLE handle = nullptr;
-  ASSERT_EQ(StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, &handle), 0u);
-  ASSERT_NE(handle, nullptr);
-  EXPECT_EQ(WaitForChild(handle), 3u);
-  CloseHandle(handle);
+  UniqueHandle handle;
+  ASSERT_EQ(StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, handle), 0u);
+  ASSERT_TRUE(handle.IsValid());
+  EXPECT_EQ(WaitForChild(handle.Get()), 3u);
   EXPECT_EQ(
       Log(),
       "Starting updater:\n    cmd=" + Utf8(line) + "\n" + ChildBanner +
@@ -44,10 +43,9 @@ TEST_F(Starters, ARedirectedChildWritesIntoTheLogAndItsCodeIsReturned) {
 TEST_F(Starters, AChildWithoutRedirectionGetsNoBannerAndLeavesTheLogAlone) {
   ScopedEnvironment output(L"STANDIN_STDOUT", L"not in the log\n");
   std::wstring line = L"\"" + child + L"\"";
-  HANDLE handle = nullptr;
-  ASSERT_EQ(StartProcess(line.data(), L"product", ShowDefault, /* redirectToLog */ false, &handle), 0u);
-  WaitForSingleObject(handle, INFINITE);
-  CloseHandle(handle);
+  UniqueHandle handle;
+  ASSERT_EQ(StartProcess(line.data(), L"product", ShowDefault, /* redirectToLog */ false, handle), 0u);
+  WaitForSingleObject(handle.Get(), INFINITE);
   EXPECT_EQ(Log(), "Starting product:\n    cmd=" + Utf8(line) + "\n");
 }
 

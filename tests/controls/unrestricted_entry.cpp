@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "launcher/protocol.h"
+#include "launcher/run_launcher.h"
 
 extern "C" __attribute__((noreturn)) void LauncherEntry() {
   DWORD code = LoadExePaths(ExePathCapacity);

@@ -1,6 +1,8 @@
 #include "launcher/update_run.h"
 
+#include "launcher/folder_trust.h"
 #include "launcher/protocol.h"
+#include "process/ansi_view.h"
 #include "process/command_lines.h"
 #include "process/starters.h"
 #include "support/log.h"
@@ -45,16 +47,36 @@ DWORD ConvertLikeWsprintf(const wchar_t* value, char* out) {
   return total;
 }
 
+// Starts the Java updater with its output in the log, on a line that the
+// runtime's ANSI view splits into exactly the values meant.
 DWORD StartUpdater(const UpdateRequest& request, const wchar_t* exeDirectory, UniqueHandle& child) {
+  AnsiView view;
+  DWORD refusal = view.Make(exeDirectory, request, GetACP());
   WideStringBuffer line(ChildLineCapacity);
-  ComposeUpdaterCommandLine(line, exeDirectory, request);
+  if (refusal != 0) {
+    ComposeUpdaterCommandLine(line, exeDirectory, request);
+    RefuseStart(line.Text(), L"updater", /* redirectToLog */ true, refusal);
+    return refusal;
+  }
+  ComposeUpdaterCommandLine(line, view.Directory(), view.Request());
   return StartProcess(line.Text(), L"updater", ShowDefault, /* redirectToLog */ true, child);
 }
 
 // Starts this launcher again, elevated and hidden, in --child mode.
-DWORD StartElevatedChild(const UpdateRequest& request, const wchar_t* exePath, UniqueHandle& child) {
+// Asks for no elevation that would then be refused: the folder is judged
+// before the prompt, as the elevated instance will judge it again.
+DWORD StartElevatedChild(
+    const UpdateRequest& request,
+    const wchar_t* exePath,
+    const wchar_t* exeDirectory,
+    UniqueHandle& child) {
   WideStringBuffer parameters(ChildLineCapacity);
   ComposeElevatedParameters(parameters, request);
+  DWORD refusal = CheckFolderTrusted(exeDirectory);
+  if (refusal != 0) {
+    RefuseElevatedStart(exePath, parameters.Text(), refusal);
+    return refusal;
+  }
   return StartElevated(exePath, parameters.Text(), SW_HIDE, child);
 }
 
@@ -76,18 +98,30 @@ void StartProduct(const wchar_t* installDirectory) {
 }  // namespace
 
 DWORD RunUpdate(const UpdateRequest& request, const wchar_t* exePath, const wchar_t* exeDirectory) {
+  // The elevated instance judges its folder before it writes or starts
+  // anything there: into a folder judged unsafe it writes nothing at all.
+  if (request.mode == UpdateMode::Child) {
+    DWORD refusal = CheckFolderTrusted(exeDirectory);
+    if (refusal != 0) {
+      return refusal;
+    }
+  }
   OpenLog(exeDirectory);
 
   UniqueHandle child;
   DWORD code = RunsUpdater(request.mode)
       ? StartUpdater(request, exeDirectory, child)
-      : StartElevatedChild(request, exePath, child);
+      : StartElevatedChild(request, exePath, exeDirectory, child);
   if (code != 0) {
     return code;  // Already logged; nothing ran, so no record and no restart.
   }
 
-  DWORD exitCode = WaitForChild(child.Get());
+  DWORD exitCode = 0;
+  DWORD waitError = WaitForChild(child.Get(), &exitCode);
   child.Reset(nullptr);
+  if (waitError != 0) {
+    return waitError;  // Logged. No updater reported anything: no record.
+  }
 
   if (exitCode != 0 && RunsUpdater(request.mode)) {
     WriteFailureRecord(exeDirectory, exitCode, request.mode, request.passThroughA);

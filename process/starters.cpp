@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include "support/byte_buffer.h"
 #include "support/failure_codes.h"
 #include "support/log.h"
 #include "support/wide_string_buffer.h"
@@ -79,6 +80,36 @@ bool ShellWouldRewrite(const wchar_t* file) {
   return *original != *result;
 }
 
+// Fills `attributes` with an attribute list that lets a child inherit
+// `*handle` alone. Returns null, or the name of the call that failed with
+// the thread's last error set.
+const char* InheritOnly(ByteBuffer& attributes, HANDLE* handle) {
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(/* lpAttributeList */ nullptr, /* dwAttributeCount */ 1, /* dwFlags */ 0, &size);
+  if (!attributes.Allocate(size)) {
+    SetLastError(ErrorOutOfMemory);
+    return "HeapAlloc";
+  }
+  auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.Bytes());
+  if (!InitializeProcThreadAttributeList(list, /* dwAttributeCount */ 1, /* dwFlags */ 0, &size)) {
+    return "InitializeProcThreadAttributeList";
+  }
+  if (!UpdateProcThreadAttribute(
+          /* lpAttributeList */ list,
+          /* dwFlags */ 0,
+          /* Attribute */ PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+          /* lpValue */ handle,
+          /* cbSize */ sizeof(*handle),
+          /* lpPreviousValue */ nullptr,
+          /* lpReturnSize */ nullptr)) {
+    DWORD error = GetLastError();
+    DeleteProcThreadAttributeList(list);
+    SetLastError(error);
+    return "UpdateProcThreadAttribute";
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 DWORD StartProcess(
@@ -94,16 +125,35 @@ DWORD StartProcess(
     return ErrorCommandLineTooLong;
   }
 
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof(startup);
+  // With the log as its output, the child inherits the log's handle and no
+  // other: never a handle that whoever started the launcher left
+  // inheritable, such as a pipe it reads until every holder has closed it.
+  // Without a log there is nothing to inherit, and the output is discarded.
+  bool inheritsLog = redirectToLog && LogHandle != nullptr && LogHandle != INVALID_HANDLE_VALUE;
+  // The list holds a pointer to this, not its value: it must outlive the start.
+  HANDLE inherited = LogHandle;
+  ByteBuffer attributes;
+  DWORD creationFlags = 0;
   if (redirectToLog) {
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = LogHandle;
-    startup.hStdError = LogHandle;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdOutput = LogHandle;
+    startup.StartupInfo.hStdError = LogHandle;
+  }
+  if (inheritsLog) {
+    const char* failedCall = InheritOnly(attributes, &inherited);
+    if (failedCall != nullptr) {
+      DWORD error = LastFailureCode();
+      LogFormat(ErrorLine, failedCall, error);
+      return error;
+    }
+    startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.Bytes());
+    creationFlags = EXTENDED_STARTUPINFO_PRESENT;
   }
   if (showMode != ShowDefault) {
-    startup.dwFlags |= STARTF_USESHOWWINDOW;
-    startup.wShowWindow = showMode;
+    startup.StartupInfo.dwFlags |= STARTF_USESHOWWINDOW;
+    startup.StartupInfo.wShowWindow = showMode;
   }
   PROCESS_INFORMATION process = {};
   BOOL started = CreateProcessW(
@@ -111,14 +161,17 @@ DWORD StartProcess(
       /* lpCommandLine */ commandLine,
       /* lpProcessAttributes */ nullptr,
       /* lpThreadAttributes */ nullptr,
-      /* bInheritHandles */ redirectToLog ? TRUE : FALSE,
-      /* dwCreationFlags */ 0,
+      /* bInheritHandles */ inheritsLog ? TRUE : FALSE,
+      /* dwCreationFlags */ creationFlags,
       /* lpEnvironment */ nullptr,
       /* lpCurrentDirectory */ nullptr,
-      /* lpStartupInfo */ &startup,
+      /* lpStartupInfo */ &startup.StartupInfo,
       /* lpProcessInformation */ &process);
+  DWORD error = started ? 0 : LastFailureCode();
+  if (inheritsLog) {
+    DeleteProcThreadAttributeList(startup.lpAttributeList);
+  }
   if (!started) {
-    DWORD error = LastFailureCode();
     LogFormat(ErrorLine, "CreateProcessW", error);
     return error;
   }
@@ -140,50 +193,73 @@ DWORD StartElevated(
   child.Reset(nullptr);
   LogElevatedStart(file, parameters);
 
-  SHELLEXECUTEINFOW execute = {};
-  UniqueHandle process;
+  const char* failedCall = "ShellExecuteExW";
   DWORD error = 0;
+  UniqueHandle process;
   if (lstrlenW(file) + ShellLineOverhead + lstrlenW(parameters) > MaxCommandLineLength) {
     error = ErrorCommandLineTooLong;
   } else if (ShellWouldRewrite(file)) {
     error = ErrorFileNameWouldChange;
   } else {
-    // The shell may hand the verb to COM extensions.
-    CoInitializeEx(/* pvReserved */ nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // Only this start needs COM, so ole32 is loaded here, from the system
+    // directory alone, rather than by every run through the import table.
+    HMODULE ole32 = LoadLibraryExW(L"ole32.dll", /* hFile */ nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    auto coInitializeEx = reinterpret_cast<decltype(&CoInitializeEx)>(
+        reinterpret_cast<void*>(ole32 != nullptr ? GetProcAddress(ole32, "CoInitializeEx") : nullptr));
+    auto coUninitialize = reinterpret_cast<decltype(&CoUninitialize)>(
+        reinterpret_cast<void*>(ole32 != nullptr ? GetProcAddress(ole32, "CoUninitialize") : nullptr));
+    if (coInitializeEx == nullptr || coUninitialize == nullptr) {
+      failedCall = ole32 == nullptr ? "LoadLibraryExW" : "GetProcAddress";
+      error = LastFailureCode();
+    } else {
+      // The shell may hand the verb to COM extensions.
+      coInitializeEx(/* pvReserved */ nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
-    execute.cbSize = sizeof(execute);
-    execute.fMask = SEE_MASK_NOCLOSEPROCESS;  // Hand back the process to wait for.
-    execute.lpVerb = ElevationVerb;
-    execute.lpFile = file;
-    execute.lpParameters = parameters;
-    execute.nShow = showMode;
-    BOOL started = ShellExecuteExW(&execute);
-    error = started ? 0 : LastFailureCode();
-    CoUninitialize();
-    process.Reset(execute.hProcess);
+      SHELLEXECUTEINFOW execute = {};
+      execute.cbSize = sizeof(execute);
+      // Hand back the process to wait for, and never raise an error box: the
+      // update may run with nobody at the screen. A failure is logged instead.
+      execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+      execute.lpVerb = ElevationVerb;
+      execute.lpFile = file;
+      execute.lpParameters = parameters;
+      execute.nShow = showMode;
+      BOOL started = ShellExecuteExW(&execute);
+      error = started ? 0 : LastFailureCode();
+      coUninitialize();
+      process.Reset(execute.hProcess);
 
-    // The shell may report success without a process (DDE and some
-    // associations); there is then nothing to wait for and no exit code.
-    if (started && execute.hProcess == nullptr) {
-      error = ErrorStartedWithoutProcess;
+      // The shell may report success without a process (DDE and some
+      // associations); there is then nothing to wait for and no exit code.
+      if (started && execute.hProcess == nullptr) {
+        error = ErrorStartedWithoutProcess;
+      }
+    }
+    if (ole32 != nullptr) {
+      FreeLibrary(ole32);
     }
   }
   if (error != 0) {
-    LogFormat(ErrorLine, "ShellExecuteExW", error);
+    LogFormat(ErrorLine, failedCall, error);
     return error;
   }
   child = static_cast<UniqueHandle&&>(process);
   return 0;
 }
 
-DWORD WaitForChild(HANDLE child) {
-  DWORD exitCode = 0;
+void RefuseElevatedStart(const wchar_t* file, const wchar_t* parameters, DWORD code) {
+  LogElevatedStart(file, parameters);
+  LogFormat(ErrorLine, "ShellExecuteExW", code);
+}
+
+DWORD WaitForChild(HANDLE child, DWORD* exitCode) {
+  *exitCode = 0;
   const char* failedCall = nullptr;
   DWORD error = 0;
   if (WaitForSingleObject(child, INFINITE) != WAIT_OBJECT_0) {
     failedCall = "WaitForSingleObject";
     error = LastFailureCode();
-  } else if (!GetExitCodeProcess(child, &exitCode)) {
+  } else if (!GetExitCodeProcess(child, exitCode)) {
     failedCall = "GetExitCodeProcess";
     error = LastFailureCode();
   }
@@ -194,6 +270,6 @@ DWORD WaitForChild(HANDLE child) {
     LogFormat(ErrorLine, failedCall, error);
     return error;
   }
-  LogFormat(ExitBanner, exitCode);
-  return exitCode;
+  LogFormat(ExitBanner, *exitCode);
+  return 0;
 }

@@ -30,8 +30,8 @@ constexpr DWORD ErrorFileNameWouldChange = ERROR_INVALID_NAME;
 constexpr WORD ShowDefault = SW_SHOWDEFAULT;
 
 // `commandLine` must be writable: CreateProcessW may write into it. With
-// `redirectToLog`, the child's stdout and stderr are LogHandle and it
-// inherits handles.
+// `redirectToLog`, the child's stdout and stderr are LogHandle, and that is
+// the one handle it inherits; without, it inherits none.
 DWORD StartProcess(
     wchar_t* commandLine,
     const wchar_t* label,
@@ -43,14 +43,21 @@ DWORD StartProcess(
 // failed StartProcess logs it.
 void RefuseStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog, DWORD code);
 
-// Runs `file` with the "runas" verb, which raises the elevation prompt.
+// Runs `file` with the "runas" verb, which raises the elevation prompt. Loads
+// ole32 from the system directory for the call; a failed load fails the
+// start, logged with the call that failed.
 DWORD StartElevated(
     const wchar_t* file,
     const wchar_t* parameters,
     WORD showMode,
     UniqueHandle& child);
 
-// Waits without a time limit, logs the exit code and returns it. A wait or
-// query that fails is logged and its error code returned instead, never 0.
+// Logs an elevated start that was refused before it reached the shell, just
+// as a failed StartElevated logs it.
+void RefuseElevatedStart(const wchar_t* file, const wchar_t* parameters, DWORD code);
+
+// Waits without a time limit, logs the child's exit code and puts it in
+// `exitCode`. Returns 0, or the error code of a wait or query that failed,
+// logged: then the child's code is unknown and the child may still run.
 // Does not close the handle.
-DWORD WaitForChild(HANDLE child);
+DWORD WaitForChild(HANDLE child, DWORD* exitCode);

@@ -1,4 +1,5 @@
 #include "process/command_lines.h"
+#include "process/ansi_view.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -135,4 +136,63 @@ TEST_F(ChildCommandLines, LongLinesGrowTheBufferAndStayWhole) {
   std::vector<std::wstring> updater = Split(UpdaterLine(six));
   ASSERT_EQ(updater.size(), 13u);
   EXPECT_EQ(updater[4], L"-Dlindboot.sourceDirectory=" + longValue);
+}
+
+TEST(AnsiView, KeepsOnlyWhatTheCodePageHoldsExactly) {
+  const struct {
+    const wchar_t* value;
+    UINT codePage;
+    bool survives;
+  } cases[] = {
+      {L"", 1252, true},
+      {L"C:\\Program Files\\Lindquay \"x\"\t\\", 1252, true},
+      {L"C:\\Users\\\u00e9l\u00e8ve \u20ac", 1252, true},
+      {L"x\uff02 -javaagent:Z:\\evil.jar \uff02", 1252, false},  // best fit: '"'
+      {L"C:\\Users\\\u0141ukasz", 1252, false},                 // best fit: 'L'
+      {L"\u5f20\u4f1f", 1252, false},                           // '?'
+      {L"\U0001F600", 1252, false},
+      {L"\uff3c", 1252, false},                                  // best fit: '\'
+      {L"\u5f20\u4f1f", 936, true},
+      {L"\u8868\"", 932, false},  // its trail byte is a backslash, which would escape the quote
+      {L"\u3042\u3044", 932, true},
+      {L"\u0141\u5f20\U0001F600\uff02", CP_UTF8, true},
+      {L"a\xd800z", CP_UTF8, false},  // a lone surrogate has no UTF-8 form
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SurvivesCodePage(c.value, c.codePage), c.survives) << Utf8(c.value) << " in " << c.codePage;
+  }
+}
+
+TEST(AnsiView, GivesPathsTheCodePageLacksInTheirShortFormAndRefusesTheRest) {
+  ScratchDirectory scratch;
+  const std::wstring app = scratch.Path() + L"\u5f20\u4f1f semi;colon\\";
+  const std::wstring boot = scratch.Path() + L"\u0141ukasz";
+  ASSERT_TRUE(CreateDirectoryW(app.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(boot.c_str(), nullptr));
+  const wchar_t* six[6] = {boot.c_str(), L"S", L"I", L"A", L"P", L"C"};
+
+  AnsiView view;
+  ASSERT_EQ(view.Make(app.c_str(), RequestOf(UpdateMode::Direct, six), 1252), 0u);
+  const std::wstring directory = view.Directory();
+  EXPECT_NE(directory, app);
+  EXPECT_EQ(directory.back(), L'\\');
+  EXPECT_EQ(directory.find(L';'), std::wstring::npos);
+  EXPECT_TRUE(SurvivesCodePage(directory.c_str(), 1252));
+  EXPECT_EQ(GetFileAttributesW(directory.c_str()), GetFileAttributesW(app.c_str()));
+  EXPECT_TRUE(SurvivesCodePage(view.Request().bootSourceDirectory, 1252));
+  EXPECT_NE(std::wstring(view.Request().bootSourceDirectory), boot);
+  EXPECT_STREQ(view.Request().settingsDirectory, L"S");  // held exactly: unchanged
+  EXPECT_STREQ(view.Request().passThroughC, L"C");
+
+  // A path that does not exist has no short form; a pass-through value is
+  // never a path.
+  const std::wstring missing = scratch.Path() + L"\u0141missing";
+  const wchar_t* missingBoot[6] = {missing.c_str(), L"S", L"I", L"A", L"P", L"C"};
+  EXPECT_EQ(view.Make(app.c_str(), RequestOf(UpdateMode::Direct, missingBoot), 1252), ErrorNotInCodePage);
+  const wchar_t* outsidePassThrough[6] = {L"B", L"S", L"I", L"A", L"\u5f20", L"C"};
+  EXPECT_EQ(view.Make(app.c_str(), RequestOf(UpdateMode::Direct, outsidePassThrough), 1252), ErrorNotInCodePage);
+  const wchar_t* plainSix[6] = {L"B", L"S", L"I", L"A", L"P", L"C"};
+  const std::wstring missingApp = scratch.Path() + L"gone;away\\";
+  EXPECT_EQ(view.Make(missingApp.c_str(), RequestOf(UpdateMode::Direct, plainSix), 1252),
+            static_cast<DWORD>(ERROR_INVALID_NAME));
 }

@@ -56,7 +56,8 @@ TEST_F(LineLimit, ALineOfTheGreatestLengthStartsWholeAndOneMoreIsRefused) {
   ASSERT_EQ(longest.size(), 32766u);
   UniqueHandle handle;
   ASSERT_EQ(StartProcess(longest.data(), L"updater", ShowDefault, /* redirectToLog */ true, handle), 0u);
-  WaitForChild(handle.Get());
+  DWORD code = 0;
+  WaitForChild(handle.Get(), &code);
   EXPECT_TRUE(SameText(ChildSaw(), longest)) << "the child must get the whole line";
 
   StartAfresh();
@@ -80,7 +81,8 @@ TEST_F(LineLimit, TheElevatedLineIsHeldToTheSameLimit) {
   std::wstring longest = LineOfLength(L"x ", MaxCommandLineLength - overhead);
   UniqueHandle handle;
   ASSERT_EQ(StartElevated(child.c_str(), longest.c_str(), SW_HIDE, handle), 0u);
-  WaitForChild(handle.Get());
+  DWORD code = 0;
+  WaitForChild(handle.Get(), &code);
   std::wstring saw = ChildSaw();
   EXPECT_EQ(saw.size(), 32766u);
   EXPECT_TRUE(SameText(saw.substr(saw.size() - longest.size()), longest));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shellapi.h>
+#include <sddl.h>
 
 #include <string>
 
@@ -22,7 +23,10 @@ SHELLEXECUTEINFOW lastShellRequest = {};
 std::wstring lastVerb, lastFile, lastParameters;
 bool splitFails = false;
 
+int shellCalls = 0;
+
 BOOL WINAPI SubstituteShellExecuteExW(SHELLEXECUTEINFOW* info) {
+  ++shellCalls;
   lastShellRequest = *info;
   lastVerb = info->lpVerb;
   lastFile = info->lpFile;
@@ -107,6 +111,7 @@ TEST_F(ElevationRefused, ADeclinedPromptIsLoggedAndItsCodeIsTheExitCode) {
   EXPECT_EQ(lastFile, exePath);
   EXPECT_EQ(lastShellRequest.nShow, SW_HIDE);
   EXPECT_TRUE(lastShellRequest.fMask & SEE_MASK_NOCLOSEPROCESS);
+  EXPECT_TRUE(lastShellRequest.fMask & SEE_MASK_FLAG_NO_UI) << "an unattended run must never raise an error box";
   EXPECT_EQ(lastShellRequest.cbSize, sizeof(SHELLEXECUTEINFOW));
 }
 
@@ -124,6 +129,30 @@ TEST_F(ElevationRefused, FailureWithoutACodeStillFails) {
   EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + "Error: ShellExecuteExW: 0x0000001F\n");
   Sleep(200);
   EXPECT_FALSE(ProductStarted());
+}
+
+TEST_F(ElevationRefused, AFolderOthersCanChangeIsRefusedBeforeThePromptAndByTheElevatedInstance) {
+  // Everyone may add files to kv-lib, whose jars the elevated updater runs.
+  const std::wstring lib = scratch.Path() + L"kv-lib";
+  ASSERT_TRUE(CreateDirectoryW(lib.c_str(), nullptr));
+  PSECURITY_DESCRIPTOR writable = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &writable, nullptr));
+  ASSERT_TRUE(SetFileSecurityW(lib.c_str(), DACL_SECURITY_INFORMATION, writable));
+  LocalFree(writable);
+
+  shellCalls = 0;
+  EXPECT_EQ(RunElevate(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(shellCalls, 0) << "nobody may be asked to approve a run that will be refused";
+  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + "Error: ShellExecuteExW: 0x00000005\n");
+  CloseHandle(LogHandle);
+  LogHandle = nullptr;
+  DeleteFileW((scratch.Path() + L"kv-out.txt").c_str());
+
+  // The elevated instance writes nothing at all into such a folder.
+  const UpdateRequest request = {UpdateMode::Child, L"B", L"S", install.c_str(), L"A", L"P", L"C"};
+  EXPECT_EQ(RunUpdate(request, exePath.c_str(), scratch.Path().c_str()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(FileExists(scratch.Path() + L"kv-out.txt"));
+  EXPECT_FALSE(FileExists(scratch.Path() + L"kv-failure-launcher.txt"));
 }
 
 TEST(UnsplittableCommandLineDeathTest, IsRefusedLikeOneWithoutArgumentsAfterTheSemaphoreIsGone) {

@@ -33,7 +33,9 @@ TEST_F(Starters, ARedirectedChildWritesIntoTheLogAndItsCodeIsReturned) {
   UniqueHandle handle;
   ASSERT_EQ(StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, handle), 0u);
   ASSERT_TRUE(handle.IsValid());
-  EXPECT_EQ(WaitForChild(handle.Get()), 3u);
+  DWORD code = 0;
+  EXPECT_EQ(WaitForChild(handle.Get(), &code), 0u);
+  EXPECT_EQ(code, 3u);
   EXPECT_EQ(
       Log(),
       "Starting updater:\n    cmd=" + Utf8(line) + "\n" + ChildBanner +
@@ -50,10 +52,11 @@ TEST_F(Starters, AChildWithoutRedirectionGetsNoBannerAndLeavesTheLogAlone) {
 }
 
 TEST_F(Starters, AWaitOrQueryThatFailsIsNeverASuccess) {
-  EXPECT_EQ(WaitForChild(nullptr), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  DWORD code = 0;
+  EXPECT_EQ(WaitForChild(nullptr, &code), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   // An event can be waited for but has no exit code to query.
   HANDLE signalled = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-  EXPECT_EQ(WaitForChild(signalled), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(WaitForChild(signalled, &code), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   CloseHandle(signalled);
   EXPECT_EQ(
       Log(),

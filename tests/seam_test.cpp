@@ -7,6 +7,7 @@
 #include <shellapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <string>
 
 #include "launcher/protocol.h"
@@ -57,9 +58,24 @@ LPWSTR* WINAPI SubstituteCommandLineToArgvW(LPCWSTR line, int* count) {
   return real(line, count);
 }
 
+// Fails the exit-code query once it is armed, as a query on a handle that
+// lost its rights would.
+bool exitCodeQueryFails = false;
+BOOL WINAPI SubstituteGetExitCodeProcess(HANDLE process, DWORD* exitCode) {
+  if (exitCodeQueryFails) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  using Query = BOOL(WINAPI*)(HANDLE, DWORD*);
+  auto real = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetExitCodeProcess")));
+  return real(process, exitCode);
+}
+
 }  // namespace
 
 extern "C" {
+decltype(&SubstituteGetExitCodeProcess) __imp_GetExitCodeProcess = SubstituteGetExitCodeProcess;
 decltype(&SubstituteShellExecuteExW) __imp_ShellExecuteExW = SubstituteShellExecuteExW;
 decltype(&SubstituteCommandLineToArgvW) __imp_CommandLineToArgvW = SubstituteCommandLineToArgvW;
 }
@@ -153,6 +169,27 @@ TEST_F(ElevationRefused, AFolderOthersCanChangeIsRefusedBeforeThePromptAndByTheE
   EXPECT_EQ(RunUpdate(request, exePath.c_str(), scratch.Path().c_str()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_FALSE(FileExists(scratch.Path() + L"kv-out.txt"));
   EXPECT_FALSE(FileExists(scratch.Path() + L"kv-failure-launcher.txt"));
+}
+
+TEST_F(ElevationRefused, AFailedExitCodeQueryIsTheExitCodeAndLeavesNoRecord) {
+  // A direct run whose updater (the stand-in, exiting with 0) runs, but
+  // whose code cannot be read: no updater reported anything.
+  CreateDirectoryW((scratch.Path() + L"kv-jre").c_str(), nullptr);
+  CreateDirectoryW((scratch.Path() + L"kv-jre\\bin").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"java-standin.exe").c_str(),
+                        (scratch.Path() + L"kv-jre\\bin\\java.exe").c_str(), FALSE));
+  const UpdateRequest request = {UpdateMode::Direct, L"B", L"S", install.c_str(), L"A", L"P", L"C"};
+  exitCodeQueryFails = true;
+  DWORD code = RunUpdate(request, exePath.c_str(), scratch.Path().c_str());
+  exitCodeQueryFails = false;
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  const std::string log = ReadBytes(scratch.Path() + L"kv-out.txt");
+  const std::string end = "--Child output here---------------------------------------------\n"
+                          "\nError: GetExitCodeProcess: 0x00000005\n";
+  EXPECT_EQ(log.substr(log.size() - std::min(log.size(), end.size())), end);
+  EXPECT_FALSE(FileExists(scratch.Path() + L"kv-failure-launcher.txt"));
+  Sleep(200);
+  EXPECT_FALSE(ProductStarted());
 }
 
 TEST(UnsplittableCommandLineDeathTest, IsRefusedLikeOneWithoutArgumentsAfterTheSemaphoreIsGone) {

@@ -4,6 +4,7 @@
 // calls through the import pointers defined here instead of shell32's.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <string>
@@ -11,6 +12,7 @@
 #include "launcher/protocol.h"
 #include "launcher/update_run.h"
 #include "support/log.h"
+#include "tests/expected_log.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -20,8 +22,27 @@ ShellOutcome shellOutcome = ShellOutcome::Declined;
 SHELLEXECUTEINFOW lastShellRequest = {};
 std::wstring lastVerb, lastFile, lastParameters;
 bool splitFails = false;
+bool comReadyAtLastRequest = false;
+
+// The shell may hand a verb to COM extensions, so the thread must have COM
+// initialised when it is called. Asking for it again says whether it had:
+// S_FALSE, or RPC_E_CHANGED_MODE for another apartment. (ole32 is loaded
+// here, not imported, whatever the launcher does.)
+bool ComInitialisedOnThisThread() {
+  using Initialize = HRESULT(WINAPI*)(void*, DWORD);
+  using Uninitialize = void(WINAPI*)();
+  HMODULE ole32 = LoadLibraryW(L"ole32.dll");
+  auto initialize = reinterpret_cast<Initialize>(reinterpret_cast<void*>(GetProcAddress(ole32, "CoInitializeEx")));
+  auto uninitialize = reinterpret_cast<Uninitialize>(reinterpret_cast<void*>(GetProcAddress(ole32, "CoUninitialize")));
+  HRESULT result = initialize(nullptr, COINIT_APARTMENTTHREADED);
+  if (SUCCEEDED(result)) {
+    uninitialize();
+  }
+  return result == S_FALSE || result == RPC_E_CHANGED_MODE;
+}
 
 BOOL WINAPI SubstituteShellExecuteExW(SHELLEXECUTEINFOW* info) {
+  comReadyAtLastRequest = ComInitialisedOnThisThread();
   lastShellRequest = *info;
   lastVerb = info->lpVerb;
   lastFile = info->lpFile;
@@ -80,10 +101,7 @@ class ElevationRefused : public ::testing::Test {
     return RunUpdate(false, false, true, L"B dir\\", L"S", install.c_str(), L"A \"q\"", L"P", L"");
   }
   std::string ExpectedLines() {
-    return "Starting elevated child:\n    exe=" + Utf8(ExePath) +
-           "\n    arg=1 --child \"B dir\\\\\" \"S\" \"" + Utf8(install) +
-           "\" \"A \\\"q\\\"\" \"P\" \"\"\n"
-           "--Elevated child output here------------------------------------\n";
+    return LoggedElevatedStart(ExePath, L"1 --child \"B dir\\\\\" \"S\" \"" + install + L"\" \"A \\\"q\\\"\" \"P\" \"\"");
   }
   bool ProductStarted() { return FileExists(install + L"\\bin\\product-started.txt"); }
 
@@ -96,7 +114,7 @@ class ElevationRefused : public ::testing::Test {
 TEST_F(ElevationRefused, ADeclinedPromptIsLoggedAndItsCodeIsTheExitCode) {
   shellOutcome = ShellOutcome::Declined;
   EXPECT_EQ(RunElevate(), static_cast<DWORD>(ERROR_CANCELLED));
-  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + "Error: ShellExecuteExW: 0x000004C7\n");
+  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + LoggedError("ShellExecuteExW", ERROR_CANCELLED));
   EXPECT_FALSE(FileExists(scratch.Path() + L"kv-failure-launcher.txt"));
   Sleep(200);
   EXPECT_FALSE(ProductStarted());
@@ -106,12 +124,13 @@ TEST_F(ElevationRefused, ADeclinedPromptIsLoggedAndItsCodeIsTheExitCode) {
   EXPECT_EQ(lastShellRequest.nShow, SW_HIDE);
   EXPECT_TRUE(lastShellRequest.fMask & SEE_MASK_NOCLOSEPROCESS);
   EXPECT_EQ(lastShellRequest.cbSize, sizeof(SHELLEXECUTEINFOW));
+  EXPECT_TRUE(comReadyAtLastRequest);
 }
 
 TEST_F(ElevationRefused, SuccessWithoutAProcessCountsAsAFailedStart) {
   shellOutcome = ShellOutcome::SucceededWithoutProcess;
   EXPECT_EQ(RunElevate(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + "Error: ShellExecuteExW: 0x00000006\n");
+  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + LoggedError("ShellExecuteExW", ERROR_INVALID_HANDLE));
   Sleep(200);
   EXPECT_FALSE(ProductStarted());
 }
@@ -119,7 +138,7 @@ TEST_F(ElevationRefused, SuccessWithoutAProcessCountsAsAFailedStart) {
 TEST_F(ElevationRefused, FailureWithoutACodeStillFails) {
   shellOutcome = ShellOutcome::FailedWithoutCode;
   EXPECT_EQ(RunElevate(), static_cast<DWORD>(ERROR_GEN_FAILURE));
-  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + "Error: ShellExecuteExW: 0x0000001F\n");
+  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + LoggedError("ShellExecuteExW", ERROR_GEN_FAILURE));
   Sleep(200);
   EXPECT_FALSE(ProductStarted());
 }

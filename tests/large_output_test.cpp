@@ -58,7 +58,6 @@ TEST_F(LargeOutput, AQuarterGigabyteOfOutputLandsInTheLogWhole) {
   ScopedEnvironment output(L"STANDIN_OUTPUT_BYTES", std::to_wstring(OutputBytes));
   for (const wchar_t* mode : {L"--direct", L"--elevate"}) {
     SCOPED_TRACE(Utf8(mode));
-    const bool elevate = mode[2] == L'e';
     DeleteFileW((app + L"kv-out.txt").c_str());
     DWORD started = GetTickCount();
     ProcessResult result = Run(mode, Values());
@@ -66,8 +65,7 @@ TEST_F(LargeOutput, AQuarterGigabyteOfOutputLandsInTheLogWhole) {
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 0u);
     std::printf("%s: %llu MiB of updater output logged in %lu ms\n", Utf8(mode).c_str(), OutputBytes >> 20, elapsed);
-    std::string prefix = elevate ? ElevatedStartLines(Values()) + UpdaterStartLines(Values()) : UpdaterStartLines(Values());
-    ExpectLog(prefix, ExitLines(0) + (elevate ? ExitLines(0) : "") + ProductStartLines());
+    ExpectLog(StartLines(mode, Values()), EndLines(mode, 0));
     EXPECT_TRUE(WaitForProduct().started);
     DeleteFileW((install + L"\\bin\\product-started.txt").c_str());
   }
@@ -76,16 +74,18 @@ TEST_F(LargeOutput, AQuarterGigabyteOfOutputLandsInTheLogWhole) {
 
 // The log is never trimmed, so it may pass 4 GiB. Every write must still land
 // at its end, never over older text. The file is sparse: 4 GiB of hole and an
-// earlier run's line, a few bytes on disk. (Wine's SetFilePointer moves past
-// 4 GiB even without the high half, which Windows refuses; so under Wine this
-// guards where the text lands, not that the high half is passed.)
+// earlier run's line, a few bytes on disk.
+// Under Wine this cannot catch a seek that leaves out the high half (passes
+// nullptr for it): Wine's SetFilePointer then still moves past 4 GiB, and this
+// test passes with such a seek (tried). On Windows that seek fails, the write
+// lands at the handle's own position, the start of the file, and the check of
+// the file's head below fails.
 TEST_F(LargeOutput, ALogPastFourGibibytesIsStillAppendedAtItsEnd) {
   const unsigned long long hole = 4ull << 30;
   const std::string earlier = "an earlier run\n";
   ScopedEnvironment output(L"STANDIN_STDOUT", L"ok\n");
   for (const wchar_t* mode : {L"--direct", L"--elevate"}) {
     SCOPED_TRACE(Utf8(mode));
-    const bool elevate = mode[2] == L'e';
     std::wstring path = app + L"kv-out.txt";
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -99,8 +99,7 @@ TEST_F(LargeOutput, ALogPastFourGibibytesIsStillAppendedAtItsEnd) {
     ProcessResult result = Run(mode, Values());
     EXPECT_EQ(result.exitCode, 0u);
 
-    std::string expected = earlier + (elevate ? ElevatedStartLines(Values()) : "") + UpdaterStartLines(Values()) + "ok\n" +
-                           ExitLines(0) + (elevate ? ExitLines(0) : "") + ProductStartLines();
+    std::string expected = earlier + StartLines(mode, Values()) + "ok\n" + EndLines(mode, 0);
     file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     LARGE_INTEGER size = {};

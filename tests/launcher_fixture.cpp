@@ -2,8 +2,25 @@
 
 namespace {
 
-const char ChildBanner[] = "--Child output here---------------------------------------------\n";
-const char ElevatedBanner[] = "--Elevated child output here------------------------------------\n";
+std::string Ansi(const std::wstring& text) {
+  if (text.empty()) {
+    return std::string();
+  }
+  int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+  return bytes;
+}
+
+std::wstring FromAnsi(const std::string& bytes) {
+  if (bytes.empty()) {
+    return std::wstring();
+  }
+  int size = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring text(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), size);
+  return text;
+}
 
 void Copy(const wchar_t* builtProgram, const std::wstring& to) {
   ASSERT_TRUE(CopyFileW((TestProgramDirectory() + builtProgram).c_str(), to.c_str(), FALSE)) << Utf8(to);
@@ -53,7 +70,7 @@ std::vector<std::wstring> LauncherRun::ExpectedJavaArguments(const std::vector<s
 }
 
 std::string LauncherRun::UpdaterStartLines(const std::vector<std::wstring>& values) const {
-  return "Starting updater:\n    cmd=" + Utf8(ExpectedUpdaterLine(values)) + "\n" + ChildBanner;
+  return LoggedStart("updater", ExpectedUpdaterLine(values), /* redirected */ true);
 }
 
 std::string LauncherRun::ElevatedStartLines(const std::vector<std::wstring>& values) const {
@@ -61,17 +78,49 @@ std::string LauncherRun::ElevatedStartLines(const std::vector<std::wstring>& val
   for (const std::wstring& value : values) {
     parameters += L" " + QuoteForCommandLine(value);
   }
-  return "Starting elevated child:\n    exe=" + Utf8(launcher) + "\n    arg=" + Utf8(parameters) + "\n" + ElevatedBanner;
+  return LoggedElevatedStart(launcher, parameters);
 }
 
-std::string LauncherRun::ExitLines(DWORD code) {
-  char line[128];
-  wsprintfA(line, "\n--Child exited with code 0x%08X----------------------------\n", code);
-  return line;
+std::string LauncherRun::ProductStartLines(const std::wstring& installDirectory) {
+  return LoggedStart("product", L"\"" + installDirectory + L"\\bin\\lindquay.exe\"", /* redirected */ false);
 }
 
-std::string LauncherRun::ProductStartLines() const {
-  return "Starting product:\n    cmd=\"" + Utf8(install) + "\\bin\\lindquay.exe\"\n";
+std::string LauncherRun::StartLines(const std::wstring& mode, const std::vector<std::wstring>& values) const {
+  return (mode == L"--elevate" ? ElevatedStartLines(values) : "") + UpdaterStartLines(values);
+}
+
+std::string LauncherRun::EndLines(const std::wstring& mode, DWORD code) const {
+  return ExitLines(code) + FirstInstanceExitLines(mode, code) + (RestartsProduct(mode, code) ? ProductStartLines() : "");
+}
+
+std::string LauncherRun::FirstInstanceExitLines(const std::wstring& mode, DWORD code) {
+  return mode == L"--elevate" ? ExitLines(code) : "";
+}
+
+std::string LauncherRun::Record(const std::wstring& mode, DWORD code, const std::wstring& passThroughA) {
+  char fields[64];
+  wsprintfA(fields, "java,0x%08X,%s,", code, mode == L"--direct" ? "direct" : "elevated");
+  return fields + Ansi(passThroughA);
+}
+
+StartupRecord LauncherRun::JavaStartup() const {
+  std::string text = ReadBytes(app + L"kv-jre\\bin\\java-startup.txt");
+  StartupRecord record;
+  size_t space = text.find(' ');
+  if (space != std::string::npos) {
+    record.flags = std::stoul(text.substr(0, space));
+    record.showWindow = std::stoul(text.substr(space + 1));
+  }
+  return record;
+}
+
+std::vector<std::wstring> LauncherRun::JavaAnsiSplit() const {
+  std::string bytes = ReadBytes(app + L"kv-jre\\bin\\java-ansi.bin");
+  std::vector<std::wstring> arguments;
+  for (size_t start = 0, end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1) {
+    arguments.push_back(FromAnsi(bytes.substr(start, end - start)));
+  }
+  return arguments;
 }
 
 ProductRecord LauncherRun::WaitForProduct(const std::wstring& binDirectory, DWORD milliseconds) const {
@@ -88,6 +137,7 @@ ProductRecord LauncherRun::WaitForProduct(const std::wstring& binDirectory, DWOR
       record.processId = std::stoul(text.substr(0, first));
       record.parentProcessId = std::stoul(text.substr(first + 1, second - first - 1));
       record.commandLine = text.substr(second + 1);
+      record.openFiles = ReadArgumentList(binDirectory + L"product-files.bin");
       return record;
     }
     Sleep(step);

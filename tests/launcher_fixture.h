@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/expected_log.h"
 #include "tests/test_support.h"
 
 struct ProductRecord {
@@ -15,6 +16,13 @@ struct ProductRecord {
   DWORD processId = 0;
   DWORD parentProcessId = 0;
   std::wstring commandLine;
+  std::vector<std::wstring> openFiles;  // every file it held open from its start
+};
+
+// The STARTUPINFO the stand-in runtime was given.
+struct StartupRecord {
+  DWORD flags = 0;
+  DWORD showWindow = 0;
 };
 
 class LauncherRun : public ::testing::Test {
@@ -37,14 +45,36 @@ class LauncherRun : public ::testing::Test {
   std::string UpdaterStartLines(const std::vector<std::wstring>& values) const;
   std::string ElevatedStartLines(const std::vector<std::wstring>& values) const;
   // The line feed and the exit banner that WaitForChild writes.
-  static std::string ExitLines(DWORD code);
-  std::string ProductStartLines() const;
+  static std::string ExitLines(DWORD code) { return LoggedExit(code); }
+  std::string ProductStartLines() const { return ProductStartLines(install); }
+  static std::string ProductStartLines(const std::wstring& installDirectory);
+
+  // What a run in `mode` ("--direct", "--elevate", "--child") logs, and
+  // leaves. Before the updater's output: the first instance's lines too when
+  // it elevates.
+  std::string StartLines(const std::wstring& mode, const std::vector<std::wstring>& values) const;
+  // After the output of an updater that ended with `code`: its exit banner,
+  // the first instance's, and the product's start when the run restarts it.
+  std::string EndLines(const std::wstring& mode, DWORD code) const;
+  // After an updater start that failed with `code`: the first instance's
+  // exit banner when it elevated, else nothing.
+  static std::string FirstInstanceExitLines(const std::wstring& mode, DWORD code);
+  static bool RestartsProduct(const std::wstring& mode, DWORD code) { return code == 0 && mode != L"--child"; }
+  // The failure record, its last field as the system's ANSI conversion gives
+  // it (the same as wsprintfA's %S, best fit and '?' included).
+  static std::string Record(const std::wstring& mode, DWORD code, const std::wstring& passThroughA);
 
   std::wstring ExpectedUpdaterLine(const std::vector<std::wstring>& values) const;
   std::vector<std::wstring> ExpectedJavaArguments(const std::vector<std::wstring>& values) const;
   std::vector<std::wstring> JavaSplit() const { return ReadArgumentList(app + L"kv-jre\\bin\\java-split.bin"); }
   std::vector<std::wstring> JavaArgv() const { return ReadArgumentList(app + L"kv-jre\\bin\\java-argv.bin"); }
   bool JavaRan() const { return FileExists(app + L"kv-jre\\bin\\java-cmdline.txt"); }
+  StartupRecord JavaStartup() const;
+  // What the runtime's ANSI view of its line is: GetCommandLineA as it is, and
+  // split by CommandLineToArgvW's rules (each part converted back through the
+  // ANSI code page).
+  std::string JavaAnsiLine() const { return ReadBytes(app + L"kv-jre\\bin\\java-ansi-cmdline.txt"); }
+  std::vector<std::wstring> JavaAnsiSplit() const;
 
   // The product is not waited for: poll for its record for a while. A run
   // that must not start it has already logged no start, so the short wait

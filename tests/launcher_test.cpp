@@ -68,8 +68,13 @@ TEST_F(LauncherRun, DirectSuccessLogsTheWholeRunAndRestartsTheProduct) {
   ASSERT_TRUE(product.started);
   EXPECT_EQ(product.parentProcessId, result.processId);
   EXPECT_EQ(product.commandLine, L"\"" + install + L"\\bin\\lindquay.exe\"");
+  EXPECT_FALSE(product.openFiles.empty()) << "the stand-in could not list its handles";
+  for (const std::wstring& file : product.openFiles) {
+    EXPECT_TRUE(file.find(L"\\kv-out.txt") == std::wstring::npos) << "the product inherited the log: " << Utf8(file);
+  }
   EXPECT_FALSE(FileExists(app + L"kv-failure-launcher.txt"));
   EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(Values()));
+  EXPECT_FALSE(JavaStartup().flags & STARTF_USESHOWWINDOW) << "the updater's window must show as the system decides";
 }
 
 TEST_F(LauncherRun, DirectFailureWritesTheRecordAndStartsNothing) {
@@ -128,14 +133,15 @@ TEST_F(LauncherRun, AMissingJavaRuntimeEndsWithTheCodeOfTheFailedStart) {
   DeleteFileW((app + L"kv-jre\\bin\\java.exe").c_str());
   ProcessResult result = Run(L"--direct", Values());
   EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(Log(), UpdaterStartLines(Values()) + "Error: CreateProcessW: 0x00000002\n");
+  EXPECT_EQ(Log(), UpdaterStartLines(Values()) + LoggedError("CreateProcessW", ERROR_FILE_NOT_FOUND));
   EXPECT_FALSE(FileExists(app + L"kv-failure-launcher.txt"));
   EXPECT_FALSE(ProductStartedWithin(300));
 
   result = Run(L"--elevate", Values());
   EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   std::string log = Log();
-  EXPECT_NE(log.find(UpdaterStartLines(Values()) + "Error: CreateProcessW: 0x00000002\n" + ExitLines(2)), std::string::npos)
+  EXPECT_NE(log.find(UpdaterStartLines(Values()) + LoggedError("CreateProcessW", ERROR_FILE_NOT_FOUND) + ExitLines(2)),
+            std::string::npos)
       << log;
   EXPECT_FALSE(FileExists(app + L"kv-failure-launcher.txt"));
   EXPECT_FALSE(ProductStartedWithin(300));
@@ -210,6 +216,7 @@ TEST_F(LauncherRun, HardValuesReachTheUpdaterExactlyAndAsOneArgumentEach) {
   Run(L"--direct", values);
   EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(values));
   EXPECT_EQ(JavaArgv(), ExpectedJavaArguments(values));
+  EXPECT_EQ(JavaAnsiSplit(), JavaSplit()) << "an ASCII line looks the same through GetCommandLineA";
 }
 
 TEST_F(LauncherRun, TheProductPathIsQuotedSoAPlantedProgramNeverRuns) {
@@ -239,8 +246,8 @@ TEST_F(LauncherRun, AnInstallDirectoryWithADoubleQuoteNeverStartsWhatItsFirstPar
   EXPECT_EQ(result.exitCode, 0u) << "the update itself succeeded";
   EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(values));
   EXPECT_EQ(
-      Log(), UpdaterStartLines(values) + ExitLines(0) + "Starting product:\n    cmd=\"" + Utf8(values[2]) +
-                 "\\bin\\lindquay.exe\"\nError: CreateProcessW: 0x0000007B\n");
+      Log(), UpdaterStartLines(values) + ExitLines(0) + ProductStartLines(values[2]) +
+                 LoggedError("CreateProcessW", ERROR_INVALID_NAME));
   EXPECT_FALSE(WaitForProduct(scratch.Path(), 300).started);
 }
 

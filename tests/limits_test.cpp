@@ -12,20 +12,12 @@
 #include "process/starters.h"
 #include "support/log.h"
 #include "tests/child_in_scratch.h"
+#include "tests/expected_log.h"
 #include "tests/long_paths.h"
 #include "tests/same_text.h"
 #include "tests/test_support.h"
 
 namespace {
-
-const char ChildBanner[] = "--Child output here---------------------------------------------\n";
-const char ElevatedBanner[] = "--Elevated child output here------------------------------------\n";
-
-std::string ErrorLine(const char* call, DWORD code) {
-  char line[96];
-  wsprintfA(line, "Error: %s: 0x%08X\n", call, code);
-  return line;
-}
 
 class LineLimit : public ChildInScratch {
  protected:
@@ -68,7 +60,7 @@ TEST_F(LineLimit, ALineOfTheGreatestLengthStartsWholeAndOneMoreIsRefused) {
     EXPECT_EQ(StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, handle),
               static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_EQ(handle.Get(), nullptr);
-    EXPECT_TRUE(SameText(Log(), "Starting updater:\n    cmd=" + Utf8(line) + "\n" + ChildBanner + ErrorLine("CreateProcessW", 206)));
+    EXPECT_TRUE(SameText(Log(), LoggedStart("updater", line, true) + LoggedError("CreateProcessW", 206)));
     StartAfresh();
   }
   Sleep(100);
@@ -93,8 +85,7 @@ TEST_F(LineLimit, TheElevatedLineIsHeldToTheSameLimit) {
   EXPECT_EQ(StartElevated(child.c_str(), tooLong.c_str(), SW_HIDE, handle), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
   EXPECT_EQ(handle.Get(), nullptr);
   EXPECT_TRUE(SameText(
-      Log(), "Starting elevated child:\n    exe=" + Utf8(child) + "\n    arg=" + Utf8(tooLong) + "\n" + ElevatedBanner +
-                 ErrorLine("ShellExecuteExW", 206)));
+      Log(), LoggedElevatedStart(child, tooLong) + LoggedError("ShellExecuteExW", 206)));
   Sleep(100);
   EXPECT_FALSE(FileExists(scratch.Path() + L"java-cmdline.txt"));
 }
@@ -148,7 +139,7 @@ TEST_F(LongLauncherDirectory, EndsWithTheStartsCodeAndLeavesEveryAncestorAlone) 
     WideStringBuffer line(0);
     ComposeUpdaterCommandLine(line, directory.c_str(), request);
     EXPECT_EQ(ReadBytes(directory + L"kv-out.txt"),
-              "Starting updater:\n    cmd=" + Utf8(line.Text()) + "\n" + ChildBanner + ErrorLine("CreateProcessW", code));
+              LoggedStart("updater", line.Text(), true) + LoggedError("CreateProcessW", code));
     EXPECT_FALSE(FileExists(directory + L"kv-jre\\bin\\java-cmdline.txt"));
     EXPECT_FALSE(FileExists(directory + L"kv-failure-launcher.txt"));
 

@@ -4,6 +4,7 @@
 // calls through the import pointers defined here instead of shell32's.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 #include <sddl.h>
 
@@ -14,6 +15,7 @@
 #include "launcher/run_launcher.h"
 #include "launcher/update_run.h"
 #include "support/log.h"
+#include "tests/expected_log.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -23,11 +25,30 @@ ShellOutcome shellOutcome = ShellOutcome::Declined;
 SHELLEXECUTEINFOW lastShellRequest = {};
 std::wstring lastVerb, lastFile, lastParameters;
 bool splitFails = false;
+bool comReadyAtLastRequest = false;
+
+// The shell may hand a verb to COM extensions, so the thread must have COM
+// initialised when it is called. Asking for it again says whether it had:
+// S_FALSE, or RPC_E_CHANGED_MODE for another apartment. (ole32 is loaded
+// here, not imported, whatever the launcher does.)
+bool ComInitialisedOnThisThread() {
+  using Initialize = HRESULT(WINAPI*)(void*, DWORD);
+  using Uninitialize = void(WINAPI*)();
+  HMODULE ole32 = LoadLibraryW(L"ole32.dll");
+  auto initialize = reinterpret_cast<Initialize>(reinterpret_cast<void*>(GetProcAddress(ole32, "CoInitializeEx")));
+  auto uninitialize = reinterpret_cast<Uninitialize>(reinterpret_cast<void*>(GetProcAddress(ole32, "CoUninitialize")));
+  HRESULT result = initialize(nullptr, COINIT_APARTMENTTHREADED);
+  if (SUCCEEDED(result)) {
+    uninitialize();
+  }
+  return result == S_FALSE || result == RPC_E_CHANGED_MODE;
+}
 
 int shellCalls = 0;
 
 BOOL WINAPI SubstituteShellExecuteExW(SHELLEXECUTEINFOW* info) {
   ++shellCalls;
+  comReadyAtLastRequest = ComInitialisedOnThisThread();
   lastShellRequest = *info;
   lastVerb = info->lpVerb;
   lastFile = info->lpFile;
@@ -101,10 +122,7 @@ class ElevationRefused : public ::testing::Test {
     return RunUpdate(request, exePath.c_str(), scratch.Path().c_str());
   }
   std::string ExpectedLines() {
-    return "Starting elevated child:\n    exe=" + Utf8(exePath) +
-           "\n    arg=1 --child \"B dir\\\\\" \"S\" \"" + Utf8(install) +
-           "\" \"A \\\"q\\\"\" \"P\" \"\"\n"
-           "--Elevated child output here------------------------------------\n";
+    return LoggedElevatedStart(exePath, L"1 --child \"B dir\\\\\" \"S\" \"" + install + L"\" \"A \\\"q\\\"\" \"P\" \"\"");
   }
   bool ProductStarted() { return FileExists(install + L"\\bin\\product-started.txt"); }
 
@@ -118,7 +136,7 @@ class ElevationRefused : public ::testing::Test {
 TEST_F(ElevationRefused, ADeclinedPromptIsLoggedAndItsCodeIsTheExitCode) {
   shellOutcome = ShellOutcome::Declined;
   EXPECT_EQ(RunElevate(), static_cast<DWORD>(ERROR_CANCELLED));
-  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + "Error: ShellExecuteExW: 0x000004C7\n");
+  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + LoggedError("ShellExecuteExW", ERROR_CANCELLED));
   EXPECT_FALSE(FileExists(scratch.Path() + L"kv-failure-launcher.txt"));
   Sleep(200);
   EXPECT_FALSE(ProductStarted());
@@ -129,12 +147,13 @@ TEST_F(ElevationRefused, ADeclinedPromptIsLoggedAndItsCodeIsTheExitCode) {
   EXPECT_TRUE(lastShellRequest.fMask & SEE_MASK_NOCLOSEPROCESS);
   EXPECT_TRUE(lastShellRequest.fMask & SEE_MASK_FLAG_NO_UI) << "an unattended run must never raise an error box";
   EXPECT_EQ(lastShellRequest.cbSize, sizeof(SHELLEXECUTEINFOW));
+  EXPECT_TRUE(comReadyAtLastRequest);
 }
 
 TEST_F(ElevationRefused, SuccessWithoutAProcessCountsAsAFailedStart) {
   shellOutcome = ShellOutcome::SucceededWithoutProcess;
   EXPECT_EQ(RunElevate(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + "Error: ShellExecuteExW: 0x00000006\n");
+  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + LoggedError("ShellExecuteExW", ERROR_INVALID_HANDLE));
   Sleep(200);
   EXPECT_FALSE(ProductStarted());
 }
@@ -142,7 +161,7 @@ TEST_F(ElevationRefused, SuccessWithoutAProcessCountsAsAFailedStart) {
 TEST_F(ElevationRefused, FailureWithoutACodeStillFails) {
   shellOutcome = ShellOutcome::FailedWithoutCode;
   EXPECT_EQ(RunElevate(), static_cast<DWORD>(ERROR_GEN_FAILURE));
-  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + "Error: ShellExecuteExW: 0x0000001F\n");
+  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + LoggedError("ShellExecuteExW", ERROR_GEN_FAILURE));
   Sleep(200);
   EXPECT_FALSE(ProductStarted());
 }
@@ -159,7 +178,7 @@ TEST_F(ElevationRefused, AFolderOthersCanChangeIsRefusedBeforeThePromptAndByTheE
   shellCalls = 0;
   EXPECT_EQ(RunElevate(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(shellCalls, 0) << "nobody may be asked to approve a run that will be refused";
-  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + "Error: ShellExecuteExW: 0x00000005\n");
+  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED));
   CloseHandle(LogHandle);
   LogHandle = nullptr;
   DeleteFileW((scratch.Path() + L"kv-out.txt").c_str());
@@ -184,8 +203,7 @@ TEST_F(ElevationRefused, AFailedExitCodeQueryIsTheExitCodeAndLeavesNoRecord) {
   exitCodeQueryFails = false;
   EXPECT_EQ(code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
   const std::string log = ReadBytes(scratch.Path() + L"kv-out.txt");
-  const std::string end = "--Child output here---------------------------------------------\n"
-                          "\nError: GetExitCodeProcess: 0x00000005\n";
+  const std::string end = "\n" + LoggedError("GetExitCodeProcess", ERROR_ACCESS_DENIED);
   EXPECT_EQ(log.substr(log.size() - std::min(log.size(), end.size())), end);
   EXPECT_FALSE(FileExists(scratch.Path() + L"kv-failure-launcher.txt"));
   Sleep(200);

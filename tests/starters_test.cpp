@@ -6,13 +6,12 @@
 
 #include "support/log.h"
 #include "tests/child_in_scratch.h"
+#include "tests/expected_log.h"
 #include "tests/test_support.h"
 
 namespace {
 
 using Starters = ChildInScratch;
-
-const char ChildBanner[] = "--Child output here---------------------------------------------\n";
 
 }  // namespace
 
@@ -22,7 +21,7 @@ TEST_F(Starters, AProgramThatIsMissingIsLoggedAndItsCodeReturned) {
   DWORD code = StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, handle);
   EXPECT_EQ(code, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(handle.Get(), nullptr);
-  EXPECT_EQ(Log(), "Starting updater:\n    cmd=" + Utf8(line) + "\n" + ChildBanner + "Error: CreateProcessW: 0x00000002\n");
+  EXPECT_EQ(Log(), LoggedStart("updater", line, true) + LoggedError("CreateProcessW", ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(Starters, ARedirectedChildWritesIntoTheLogAndItsCodeIsReturned) {
@@ -36,10 +35,7 @@ TEST_F(Starters, ARedirectedChildWritesIntoTheLogAndItsCodeIsReturned) {
   DWORD code = 0;
   EXPECT_EQ(WaitForChild(handle.Get(), &code), 0u);
   EXPECT_EQ(code, 3u);
-  EXPECT_EQ(
-      Log(),
-      "Starting updater:\n    cmd=" + Utf8(line) + "\n" + ChildBanner +
-          "to stdout\nto stderr\n--Child exited with code 0x00000003----------------------------\n");
+  EXPECT_EQ(Log(), LoggedStart("updater", line, true) + "to stdout\nto stderr" + LoggedExit(3));
 }
 
 TEST_F(Starters, AChildWithoutRedirectionGetsNoBannerAndLeavesTheLogAlone) {
@@ -48,7 +44,7 @@ TEST_F(Starters, AChildWithoutRedirectionGetsNoBannerAndLeavesTheLogAlone) {
   UniqueHandle handle;
   ASSERT_EQ(StartProcess(line.data(), L"product", ShowDefault, /* redirectToLog */ false, handle), 0u);
   WaitForSingleObject(handle.Get(), INFINITE);
-  EXPECT_EQ(Log(), "Starting product:\n    cmd=" + Utf8(line) + "\n");
+  EXPECT_EQ(Log(), LoggedStart("product", line, false));
 }
 
 TEST_F(Starters, AWaitOrQueryThatFailsIsNeverASuccess) {
@@ -59,9 +55,8 @@ TEST_F(Starters, AWaitOrQueryThatFailsIsNeverASuccess) {
   EXPECT_EQ(WaitForChild(signalled, &code), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   CloseHandle(signalled);
   EXPECT_EQ(
-      Log(),
-      "\nError: WaitForSingleObject: 0x00000006\n"
-      "\nError: GetExitCodeProcess: 0x00000006\n");
+      Log(), "\n" + LoggedError("WaitForSingleObject", ERROR_INVALID_HANDLE) + "\n" +
+                 LoggedError("GetExitCodeProcess", ERROR_INVALID_HANDLE));
 }
 
 TEST(FailureCode, IsNeverZero) {

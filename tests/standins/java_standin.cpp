@@ -4,7 +4,13 @@
 //   java-split.bin    the line as CommandLineToArgvW splits it
 //   java-argv.bin     the line as this C runtime's argv has it
 // (each .bin file holds the arguments as zero-terminated UTF-16 strings, one
-// after the other). Then it does what the environment asks:
+// after the other), and its ANSI view, what a program that reads
+// GetCommandLineA sees (the Java launcher does):
+//   java-ansi-cmdline.txt  the raw ANSI line
+//   java-ansi.bin          that line split by CommandLineToArgvW's rules, as
+//                          zero-terminated 8-bit strings
+//   java-startup.txt       the STARTUPINFO it was given: "dwFlags wShowWindow"
+// Then it does what the environment asks:
 //   STANDIN_STDOUT, STANDIN_STDERR  text to print (as UTF-8)
 //   STANDIN_OUTPUT_BYTES            that many pattern bytes on stdout
 //   STANDIN_STDOUT_HEX              raw bytes for stdout, as hexadecimal pairs
@@ -16,6 +22,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -33,6 +40,57 @@ void WriteArgumentList(const std::wstring& path, wchar_t** arguments, int count)
     joined.push_back(L'\0');
   }
   WriteWholeFile(path, joined.data(), joined.size() * sizeof(wchar_t));
+}
+
+// CommandLineToArgvW's rules on an 8-bit line. The program name runs to the
+// next quote if it starts with one, else to the first space or tab. After it,
+// 2n backslashes and a quote give n backslashes and open or close quoting;
+// 2n+1 give n and a literal quote; other backslashes are literal; a third
+// quote in a row inside quotes is a literal one.
+std::string SplitAnsi(const char* s) {
+  std::string joined;
+  if (*s == '"') {
+    for (++s; *s != '\0' && *s != '"'; ++s) joined.push_back(*s);
+    if (*s == '"') ++s;
+  } else {
+    for (; *s != '\0' && *s != ' ' && *s != '\t'; ++s) joined.push_back(*s);
+  }
+  joined.push_back('\0');
+  while (*s == ' ' || *s == '\t') ++s;
+  if (*s == '\0') return joined;
+  int quotes = 0;
+  size_t backslashes = 0;
+  while (*s != '\0') {
+    if ((*s == ' ' || *s == '\t') && quotes == 0) {
+      while (*s == ' ' || *s == '\t') ++s;
+      if (*s == '\0') break;
+      joined.push_back('\0');
+      backslashes = 0;
+    } else if (*s == '\\') {
+      joined.push_back(*s++);
+      ++backslashes;
+    } else if (*s == '"') {
+      joined.resize(joined.size() - backslashes / 2 - backslashes % 2);
+      if (backslashes % 2 == 0) {
+        ++quotes;
+      } else {
+        joined.push_back('"');
+      }
+      backslashes = 0;
+      for (++s; *s == '"'; ++s) {
+        if (++quotes == 3) {
+          joined.push_back('"');
+          quotes = 0;
+        }
+      }
+      if (quotes == 2) quotes = 0;
+    } else {
+      joined.push_back(*s++);
+      backslashes = 0;
+    }
+  }
+  joined.push_back('\0');
+  return joined;
 }
 
 void WriteToHandle(HANDLE handle, const char* bytes, size_t count) {
@@ -85,6 +143,15 @@ int wmain(int argc, wchar_t** argv) {
   wchar_t** split = CommandLineToArgvW(commandLine, &splitCount);
   WriteArgumentList(directory + L"java-split.bin", split, split != nullptr ? splitCount : 0);
   WriteArgumentList(directory + L"java-argv.bin", argv, argc);
+  const char* ansiLine = GetCommandLineA();
+  WriteWholeFile(directory + L"java-ansi-cmdline.txt", ansiLine, strlen(ansiLine));
+  std::string ansiSplit = SplitAnsi(ansiLine);
+  WriteWholeFile(directory + L"java-ansi.bin", ansiSplit.data(), ansiSplit.size());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  GetStartupInfoW(&startup);
+  std::string startupText = std::to_string(startup.dwFlags) + " " + std::to_string(startup.wShowWindow);
+  WriteWholeFile(directory + L"java-startup.txt", startupText.data(), startupText.size());
 
   std::string output = ToUtf8(EnvironmentValue(L"STANDIN_STDOUT"));
   WriteToHandle(GetStdHandle(STD_OUTPUT_HANDLE), output.data(), output.size());

@@ -1,0 +1,20 @@
+# The layers only look down: a file under support/ includes nothing from
+# launcher/ or process/, and one under process/ nothing from launcher/.
+#   cmake -DSOURCE_DIR=<project directory> -P layering_test.cmake
+set(above_support "launcher|process")
+set(above_process "launcher")
+set(violations "")
+foreach(layer support process)
+  file(GLOB_RECURSE files "${SOURCE_DIR}/${layer}/*")
+  foreach(file IN LISTS files)
+    file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<](\\.\\./)*(${above_${layer}})/")
+    file(RELATIVE_PATH name "${SOURCE_DIR}" "${file}")
+    foreach(line IN LISTS includes)
+      string(APPEND violations "\n  ${name}: ${line}")
+    endforeach()
+  endforeach()
+endforeach()
+if(violations)
+  message(FATAL_ERROR "A layer includes one above it:${violations}")
+endif()
+message(STATUS "support/ and process/ include nothing from the layers above them")

@@ -18,6 +18,16 @@ namespace {
 
 constexpr size_t MaxCommandLineLength = 32766;
 
+// `value` with every character that the ANSI code page lacks replaced by one
+// it holds: so that most runs reach the updater, hard characters and all.
+std::wstring FoldIntoCodePage(const std::wstring& value) {
+  std::wstring folded;
+  for (wchar_t character : value) {
+    folded += LauncherRun::HeldByCodePage({std::wstring(1, character)}) ? character : L'\u00e9';
+  }
+  return folded;
+}
+
 std::wstring Hex(const std::string& bytes) {
   const wchar_t digits[] = L"0123456789ABCDEF";
   std::wstring hex;
@@ -63,18 +73,26 @@ class HostileRun : public LauncherRun {
 
 // Quoting, by property, through the real executable: the launcher splits its
 // own line, composes the updater's, and the stand-in runtime splits that with
-// CommandLineToArgvW and with its C runtime. One run in five goes through the
-// elevated instance, which splits and composes once more.
+// CommandLineToArgvW, with its C runtime and in its ANSI view. One run in five
+// goes through the elevated instance, which splits and composes once more.
+// Two runs in three keep to what the ANSI code page holds; the rest mostly do
+// not, and their updater start must be refused (none of these values names an
+// existing path, so none has a short name).
 TEST_F(HostileRun, HardValuesReachTheRuntimeWholeDirectlyAndThroughTheElevatedInstance) {
   constexpr int Runs = 300;
   const uint64_t seed = PropertySeed(0x454E44544F454E44ull);
   HardValues generator(seed);
   ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"5");  // no product start; the record is judged too
   long long values = 0, valuesLost = 0, extraArguments = 0, elevated = 0, otherFaults = 0, startsRepeated = 0,
-            updaterStartsRepeated = 0;
+            updaterStartsRepeated = 0, refused = 0;
   for (int run = 0; run < Runs; ++run) {
     const bool elevate = run % 5 == 4;
     std::vector<std::wstring> six = generator.NextSix(10);
+    if (run % 3 != 2) {
+      for (std::wstring& value : six) {
+        value = FoldIntoCodePage(value);
+      }
+    }
     SCOPED_TRACE(::testing::PrintToString(six));
     Fresh();
     const wchar_t* mode = elevate ? L"--elevate" : L"--direct";
@@ -106,8 +124,16 @@ TEST_F(HostileRun, HardValuesReachTheRuntimeWholeDirectlyAndThroughTheElevatedIn
     elevated += elevate;
     values += 6;
 
+    if (!HeldByCodePage(six)) {
+      ++refused;
+      const bool whole = result.exitCode == ERROR_NO_UNICODE_TRANSLATION && !JavaRan() && !HasRecord() &&
+                         Log() == RefusedLines(mode, six, ERROR_NO_UNICODE_TRANSLATION);
+      otherFaults += !whole;
+      EXPECT_TRUE(whole) << Log();
+      continue;
+    }
     std::vector<std::wstring> expected = ExpectedJavaArguments(six);
-    for (const std::vector<std::wstring>& split : {JavaSplit(), JavaArgv()}) {
+    for (const std::vector<std::wstring>& split : {JavaSplit(), JavaArgv(), JavaAnsiSplit()}) {
       if (split.size() > expected.size()) {
         extraArguments += static_cast<long long>(split.size() - expected.size());
       }
@@ -127,12 +153,15 @@ TEST_F(HostileRun, HardValuesReachTheRuntimeWholeDirectlyAndThroughTheElevatedIn
   }
   std::printf(
       "end-to-end quoting: seed 0x%016llX, %d runs (%lld through the elevated instance), %lld values, "
-      "%lld values not round-tripped (CommandLineToArgvW and C runtime argv), %lld extra arguments, "
+      "%lld values not round-tripped (CommandLineToArgvW, C runtime argv and the ANSI view), %lld extra arguments, "
+      "%lld runs refused for values the ANSI code page lacks, "
       "%lld runs with another fault, %lld starts repeated, %lld updater starts that Wine failed repeated\n",
-      static_cast<unsigned long long>(seed), Runs, elevated, values, valuesLost, extraArguments, otherFaults,
+      static_cast<unsigned long long>(seed), Runs, elevated, values, valuesLost, extraArguments, refused, otherFaults,
       startsRepeated, updaterStartsRepeated);
   EXPECT_EQ(valuesLost, 0);
   EXPECT_EQ(extraArguments, 0);
+  EXPECT_GT(refused, 0);
+  EXPECT_GT(Runs - refused, Runs / 2);
 }
 
 // The updater's line at the system's limit arrives whole; one character more
@@ -147,7 +176,7 @@ TEST_F(HostileRun, AnUpdaterLineAtTheLimitArrivesWholeAndOneCharacterMoreFailsCl
       std::vector<std::wstring> six = Values();
       // Hard characters first, padding next, and a backslash last that the
       // quoting doubles.
-      const std::wstring hard = L"A \"q\" \\\" \u00e9\u20ac\u4e2d\U0001F600 %PATH% ";
+      const std::wstring hard = L"A \"q\" \\\" \u00e9\u20ac\u00c5 %PATH% ";
       six[3] = hard + L"\\";
       six[3] = hard + std::wstring(MaxCommandLineLength + excess - ExpectedUpdaterLine(six).size(), L'a') + L"\\";
       ASSERT_EQ(ExpectedUpdaterLine(six).size(), MaxCommandLineLength + excess);
@@ -234,7 +263,7 @@ TEST_F(HostileRun, LauncherDirectoriesAcrossTheMarkWorkOrEndWithTheirCode) {
     const bool runtimeStarts = length + 19 <= 259;  // kv-jre\bin\java.exe
 
     // The fixture's expectations follow `app` and `launcher`.
-    app = directory;
+    app = updaterApp = directory;
     launcher = directory + name;
     for (const wchar_t* mode : {L"--direct", L"--elevate"}) {
       SCOPED_TRACE(Utf8(mode));
@@ -465,6 +494,11 @@ TEST_F(HostileRun, ALauncherDirectoryWithHardCharactersWorksInEveryMode) {
   LayOutLauncher(directory);
   app = directory;
   launcher = directory + L"lindquay-updater.exe";
+  // Java cannot escape the ';' that would split its class path: the
+  // updater's line names the directory by its short name, which has none.
+  updaterApp = ShortName(directory);
+  ASSERT_EQ(updaterApp.find(L';'), std::wstring::npos) << Utf8(updaterApp);
+  ASSERT_TRUE(SameFile(updaterApp, directory));
   for (const wchar_t* mode : {L"--direct", L"--elevate"}) {
     for (DWORD code : {0u, 3u}) {
       SCOPED_TRACE(Utf8(mode) + " " + std::to_string(code));
@@ -537,7 +571,7 @@ TEST_F(HostileRun, AnElevatedStartNeverReachesTheProgramAnExpandedPathNames) {
   CreateDirectoryW(planted.c_str(), nullptr);
   CopyFileW((TestProgramDirectory() + L"product-standin.exe").c_str(), (planted + L"lindquay-updater.exe").c_str(), FALSE);
   ScopedEnvironment plant(L"LINDQUAY_PLANT", L"planted");
-  app = directory;
+  app = updaterApp = directory;
   launcher = directory + L"lindquay-updater.exe";
 
   ProcessResult result = Run(L"--elevate", Values());

@@ -32,6 +32,7 @@ LauncherRun::LauncherRun() { LayOut(L"app", L"install"); }
 
 void LauncherRun::LayOut(const std::wstring& appName, const std::wstring& installName) {
   app = scratch.Path() + appName + L"\\";
+  updaterApp = app;
   install = scratch.Path() + installName;
   const std::wstring directories[] = {app, app + L"kv-jre", app + L"kv-jre\\bin", app + L"kv-lib", install, install + L"\\bin"};
   for (const std::wstring& directory : directories) {
@@ -57,16 +58,51 @@ ProcessResult LauncherRun::Run(const std::wstring& mode, const std::vector<std::
 
 std::vector<std::wstring> LauncherRun::Values() const { return {L"B", L"S", install, L"A", L"P", L"C"}; }
 
+bool LauncherRun::HeldByCodePage(const std::vector<std::wstring>& values) {
+  for (const std::wstring& value : values) {
+    if (FromAnsi(Ansi(value)) != value) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::wstring LauncherRun::ShortName(const std::wstring& path) {
+  std::wstring name(32768, L'\0');
+  name.resize(GetShortPathNameW(path.c_str(), name.data(), static_cast<DWORD>(name.size())));
+  return name;
+}
+
+bool LauncherRun::SameFile(const std::wstring& first, const std::wstring& second) {
+  BY_HANDLE_FILE_INFORMATION information[2] = {};
+  const std::wstring* paths[] = {&first, &second};
+  for (int index = 0; index < 2; ++index) {
+    HANDLE file = CreateFileW(paths[index]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      return false;
+    }
+    BOOL read = GetFileInformationByHandle(file, &information[index]);
+    CloseHandle(file);
+    if (!read) {
+      return false;
+    }
+  }
+  return information[0].dwVolumeSerialNumber == information[1].dwVolumeSerialNumber &&
+         information[0].nFileIndexHigh == information[1].nFileIndexHigh &&
+         information[0].nFileIndexLow == information[1].nFileIndexLow;
+}
+
 std::wstring LauncherRun::ExpectedUpdaterLine(const std::vector<std::wstring>& v) const {
-  return L"\"" + app + L"kv-jre\\bin\\java.exe\" -Dfile.encoding=UTF-8 -classpath \"" + app +
+  return L"\"" + updaterApp + L"kv-jre\\bin\\java.exe\" -Dfile.encoding=UTF-8 -classpath \"" + updaterApp +
          L"kv-lib\\*\" -Dlindboot.sourceDirectory=" + QuoteForCommandLine(v[0]) +
          L" -Dlindquay.settings=" + QuoteForCommandLine(v[1]) + L" com.korvane.lindquay.LindquayUpdater " +
-         QuoteForCommandLine(v[2]) + L" " + QuoteForCommandLine(v[3]) + L" \"" + app + L"kv-handle\" " +
-         QuoteForCommandLine(v[4]) + L" \"" + app + L"kv-javaSemaphore\" " + QuoteForCommandLine(v[5]);
+         QuoteForCommandLine(v[2]) + L" " + QuoteForCommandLine(v[3]) + L" \"" + updaterApp + L"kv-handle\" " +
+         QuoteForCommandLine(v[4]) + L" \"" + updaterApp + L"kv-javaSemaphore\" " + QuoteForCommandLine(v[5]);
 }
 
 std::vector<std::wstring> LauncherRun::ExpectedJavaArguments(const std::vector<std::wstring>& v) const {
-  return ExpectedUpdaterArguments(app, v);
+  return ExpectedUpdaterArguments(updaterApp, v);
 }
 
 std::string LauncherRun::UpdaterStartLines(const std::vector<std::wstring>& values) const {

@@ -26,6 +26,11 @@ struct StartupRecord {
 };
 
 class LauncherRun : public ::testing::Test {
+ public:
+  // True when the system's ANSI conversion (best fit and all, as a program's
+  // GetCommandLineA has it) brings every value back unchanged.
+  static bool HeldByCodePage(const std::vector<std::wstring>& values);
+
  protected:
   LauncherRun();
 
@@ -64,12 +69,24 @@ class LauncherRun : public ::testing::Test {
   // it (the same as wsprintfA's %S, best fit and '?' included).
   static std::string Record(const std::wstring& mode, DWORD code, const std::wstring& passThroughA);
 
+  // The lines of a run whose updater start the launcher refused with `code`.
+  std::string RefusedLines(const std::wstring& mode, const std::vector<std::wstring>& values, DWORD code) const {
+    return StartLines(mode, values) + LoggedError("CreateProcessW", code) + FirstInstanceExitLines(mode, code);
+  }
+  // The short (8.3) name of an existing path.
+  static std::wstring ShortName(const std::wstring& path);
+  // True when both paths name the same existing file or folder.
+  static bool SameFile(const std::wstring& first, const std::wstring& second);
+
   std::wstring ExpectedUpdaterLine(const std::vector<std::wstring>& values) const;
   std::vector<std::wstring> ExpectedJavaArguments(const std::vector<std::wstring>& values) const;
   std::vector<std::wstring> JavaSplit() const { return ReadArgumentList(app + L"kv-jre\\bin\\java-split.bin"); }
   std::vector<std::wstring> JavaArgv() const { return ReadArgumentList(app + L"kv-jre\\bin\\java-argv.bin"); }
   bool JavaRan() const { return FileExists(app + L"kv-jre\\bin\\java-cmdline.txt"); }
   StartupRecord JavaStartup() const;
+  // The files the runtime held open from its start: the log, and nothing of
+  // whoever started the launcher.
+  std::vector<std::wstring> JavaFiles() const { return ReadArgumentList(app + L"kv-jre\\bin\\java-files.bin"); }
   // What the runtime's ANSI view of its line is: GetCommandLineA as it is, and
   // split by CommandLineToArgvW's rules (each part converted back through the
   // ANSI code page).
@@ -87,6 +104,7 @@ class LauncherRun : public ::testing::Test {
 
   ScratchDirectory scratch;
   std::wstring app;      // ends in a backslash, like ExeDirectory
+  std::wstring updaterApp;  // app as the updater's line names it (its short name where the code page lacks it)
   std::wstring install;  // no trailing backslash, as the invoking party passes it
   std::wstring launcher;
 };

@@ -3,6 +3,9 @@
 // by its full exit code, its standard error and the files it leaves.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <string>
 #include <vector>
 
@@ -149,7 +152,7 @@ TEST_F(LauncherRun, AMissingJavaRuntimeEndsWithTheCodeOfTheFailedStart) {
 
 TEST_F(LauncherRun, ElevatedSuccessRunsTheUpdaterInTheChildAndTheProductFromTheFirstInstance) {
   ScopedEnvironment output(L"STANDIN_STDOUT", L"ok\n");
-  std::vector<std::wstring> values = {L"C:\\boot dir\\", L"S \"q\"", install, L"A\\", L"", L"\u4e2d\U0001F600"};
+  std::vector<std::wstring> values = {L"C:\\boot dir\\", L"S \"q\"", install, L"A\\", L"", L"\u00e9\u20ac\u00c5"};
   ProcessResult result = Run(L"--elevate", values);
   EXPECT_EQ(result.exitCode, 0u);
   EXPECT_EQ(
@@ -253,7 +256,12 @@ TEST_F(LauncherRun, AnInstallDirectoryWithADoubleQuoteNeverStartsWhatItsFirstPar
 
 TEST_F(LauncherRun, WorksFromDirectoriesNamedInAnyScript) {
   // Profiles and install folders carry their owners' names: C:\Users\Zoë\...
+  // A name the ANSI code page lacks reaches the Java runtime as its short name.
   LayOut(L"Zo\u00eb \u4e2d\u6587 \u0416", L"Lindquay \u00e9t\u00e9");
+  updaterApp = ShortName(app);
+  ASSERT_NE(updaterApp, app);
+  ASSERT_TRUE(HeldByCodePage({updaterApp}));
+  ASSERT_TRUE(SameFile(updaterApp, app));
   ScopedEnvironment output(L"STANDIN_STDOUT", L"ok\n");
   ProcessResult result = Run(L"--elevate", Values());
   EXPECT_EQ(result.exitCode, 0u);
@@ -262,9 +270,95 @@ TEST_F(LauncherRun, WorksFromDirectoriesNamedInAnyScript) {
       ElevatedStartLines(Values()) + UpdaterStartLines(Values()) + "ok\n" + ExitLines(0) + ExitLines(0) +
           ProductStartLines());
   EXPECT_EQ(JavaArgv(), ExpectedJavaArguments(Values()));
+  EXPECT_EQ(JavaAnsiSplit(), ExpectedJavaArguments(Values()));
   EXPECT_TRUE(WaitForProduct().started);
 
   ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"1");
   EXPECT_EQ(Run(L"--direct", Values()).exitCode, 1u);
   EXPECT_EQ(ReadBytes(app + L"kv-failure-launcher.txt"), "java,0x00000001,direct,A");
+}
+
+// The Java runtime reads its line in the ANSI code page, with best fit: what
+// the code page lacks must never reach it as another character.
+TEST_F(LauncherRun, ValuesTheAnsiCodePageLacksNeverReachTheRuntimeChanged) {
+  ASSERT_EQ(GetACP(), 1252u) << "the test run pins the locale, and with it the ANSI code page";
+  const std::wstring lukasz = scratch.Path() + L"\u0141ukasz";
+  ASSERT_TRUE(CreateDirectoryW(lukasz.c_str(), nullptr));
+  const struct {
+    const char* what;
+    std::vector<std::wstring> values;
+    std::vector<std::wstring> runtimeGets;  // empty: the start is refused
+  } cases[] = {
+      {"fullwidth quotes would end the value and inject a JVM option",
+       {L"x\uff02 -javaagent:Z:\\evil.jar \uff02", L"S", install, L"A", L"P", L"C"}, {}},
+      {"an existing folder named with \u0141 goes by its short name",
+       {L"B", lukasz, install, L"A", L"P", L"C"}, {L"B", ShortName(lukasz), install, L"A", L"P", L"C"}},
+      {"CJK in a pass-through value has no other form",
+       {L"B", L"S", install, L"A", L"\u5f20\u4f1f", L"C"}, {}},
+  };
+  for (const wchar_t* mode : {L"--direct", L"--elevate"}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(Utf8(mode) + ": " + c.what);
+      DeleteFileW((app + L"kv-out.txt").c_str());
+      DeleteFileW((app + L"kv-jre\\bin\\java-cmdline.txt").c_str());
+      ProcessResult result = Run(mode, c.values);
+      if (c.runtimeGets.empty()) {
+        EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+        EXPECT_EQ(Log(), RefusedLines(mode, c.values, ERROR_NO_UNICODE_TRANSLATION));
+        EXPECT_FALSE(JavaRan());
+        EXPECT_FALSE(FileExists(app + L"kv-failure-launcher.txt"));
+        continue;
+      }
+      EXPECT_EQ(result.exitCode, 0u);
+      ASSERT_TRUE(HeldByCodePage(c.runtimeGets));
+      EXPECT_TRUE(SameFile(c.runtimeGets[1], c.values[1]));
+      EXPECT_EQ(JavaAnsiSplit(), ExpectedJavaArguments(c.runtimeGets));
+      EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(c.runtimeGets));
+      EXPECT_EQ(Log(), (std::wstring(mode) == L"--elevate" ? ElevatedStartLines(c.values) : "") +
+                           UpdaterStartLines(c.runtimeGets) + EndLines(mode, 0));
+    }
+  }
+}
+
+// Whoever starts the launcher may leave handles inheritable (a pipe it reads
+// until every holder has closed it): the updater gets the log's alone.
+TEST_F(LauncherRun, TheUpdaterInheritsTheLogAndNoHandleOfItsCaller) {
+  SECURITY_ATTRIBUTES inheritable = {};
+  inheritable.nLength = sizeof(inheritable);
+  inheritable.bInheritHandle = TRUE;
+  const std::wstring held = scratch.Path() + L"callers-own.txt";
+  HANDLE callers = CreateFileW(held.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               &inheritable, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(callers, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Run(L"--direct", Values()).exitCode, 0u);
+  CloseHandle(callers);
+  bool holdsLog = false;
+  for (const std::wstring& file : JavaFiles()) {
+    holdsLog = holdsLog || (file.size() >= 10 && file.compare(file.size() - 10, 10, L"kv-out.txt") == 0);
+    EXPECT_EQ(file.find(L"callers-own.txt"), std::wstring::npos) << "the updater inherited " << Utf8(file);
+  }
+  EXPECT_TRUE(holdsLog) << "the runtime's handle list must show the log it writes to";
+}
+
+// Where ordinary users may change what the elevated instance would run, no
+// elevated update starts; a direct one, with the invoker's own rights, does.
+TEST_F(LauncherRun, AFolderEveryoneMayChangeRunsNothingElevatedButStillUpdatesDirectly) {
+  // Under Wine this is the Unix mode 0777 of kv-jre\bin.
+  PSECURITY_DESCRIPTOR writable = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &writable, nullptr));
+  ASSERT_TRUE(SetFileSecurityW((app + L"kv-jre\\bin").c_str(), DACL_SECURITY_INFORMATION, writable));
+  LocalFree(writable);
+
+  EXPECT_EQ(Run(L"--elevate", Values()).exitCode, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Log(), ElevatedStartLines(Values()) + LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Run(L"--child", Values()).exitCode, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Log(), ElevatedStartLines(Values()) + LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED))
+      << "the elevated instance writes nothing into such a folder";
+  EXPECT_FALSE(JavaRan());
+  EXPECT_FALSE(ProductStartedWithin(300));
+
+  DeleteFileW((app + L"kv-out.txt").c_str());
+  EXPECT_EQ(Run(L"--direct", Values()).exitCode, 0u);
+  EXPECT_EQ(Log(), UpdaterStartLines(Values()) + EndLines(L"--direct", 0));
+  EXPECT_TRUE(WaitForProduct().started);
 }

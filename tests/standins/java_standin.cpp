@@ -3,6 +3,7 @@
 //   java-cmdline.txt  the raw line (UTF-16)
 //   java-split.bin    the line as CommandLineToArgvW splits it
 //   java-argv.bin     the line as this C runtime's argv has it
+//   java-files.bin    the paths of the files it held open from its start
 // (each .bin file holds the arguments as zero-terminated UTF-16 strings, one
 // after the other), and its ANSI view, what a program that reads
 // GetCommandLineA sees (the Java launcher does):
@@ -137,6 +138,8 @@ void WritePattern(HANDLE handle, unsigned long long count) {
 
 int wmain(int argc, wchar_t** argv) {
   std::wstring directory = OwnDirectory();
+  std::wstring files = OpenFilePaths();
+  WriteWholeFile(directory + L"java-files.bin", files.data(), files.size() * sizeof(wchar_t));
   const wchar_t* commandLine = GetCommandLineW();
   WriteWholeFile(directory + L"java-cmdline.txt", commandLine, wcslen(commandLine) * sizeof(wchar_t));
   int splitCount = 0;

@@ -7,7 +7,6 @@
 #include <tlhelp32.h>
 
 #include <string>
-#include <vector>
 
 #include "tests/standins/standin.h"
 
@@ -26,54 +25,6 @@ DWORD ParentProcessId() {
   }
   CloseHandle(snapshot);
   return parent;
-}
-
-// The system's list of every handle (SystemExtendedHandleInformation), for
-// this process's own: inherited ones are among them from the start.
-struct HandleEntry {
-  void* object;
-  ULONG_PTR processId;
-  ULONG_PTR handleValue;
-  ULONG grantedAccess;
-  USHORT creatorBackTraceIndex;
-  USHORT objectTypeIndex;
-  ULONG handleAttributes;
-  ULONG reserved;
-};
-struct HandleList {
-  ULONG_PTR count;
-  ULONG_PTR reserved;
-  HandleEntry entries[1];
-};
-
-std::wstring OpenFilePaths() {
-  using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-  auto query = reinterpret_cast<Query>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-  const ULONG SystemExtendedHandleInformation = 64;
-  const LONG InfoLengthMismatch = static_cast<LONG>(0xC0000004);
-  std::vector<char> buffer(1 << 16);
-  ULONG size = 0;
-  LONG status;
-  while ((status = query(SystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &size)) ==
-         InfoLengthMismatch) {
-    buffer.resize(buffer.size() * 2);
-  }
-  std::wstring joined;
-  const HandleList* list = reinterpret_cast<const HandleList*>(buffer.data());
-  for (ULONG_PTR index = 0; status == 0 && index < list->count; ++index) {
-    HANDLE handle = reinterpret_cast<HANDLE>(list->entries[index].handleValue);
-    if (list->entries[index].processId != GetCurrentProcessId() || GetFileType(handle) != FILE_TYPE_DISK) {
-      continue;
-    }
-    wchar_t path[1024];
-    DWORD length = GetFinalPathNameByHandleW(handle, path, 1024, FILE_NAME_NORMALIZED);
-    if (length > 0 && length < 1024) {
-      joined.append(path, length);
-      joined.push_back(L'\0');
-    }
-  }
-  return joined;
 }
 
 }  // namespace

@@ -2,15 +2,7 @@
 
 namespace {
 
-std::string Ansi(const std::wstring& text) {
-  if (text.empty()) {
-    return std::string();
-  }
-  int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
-  return bytes;
-}
+std::string Ansi(const std::wstring& text) { return Narrow(text, CP_ACP); }
 
 std::wstring FromAnsi(const std::string& bytes) {
   if (bytes.empty()) {

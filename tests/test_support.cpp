@@ -93,15 +93,17 @@ std::vector<std::wstring> ReadArgumentList(const std::wstring& path) {
   return arguments;
 }
 
-std::string Utf8(const std::wstring& text) {
+std::string Narrow(const std::wstring& text, UINT codePage) {
   if (text.empty()) {
     return std::string();
   }
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  int size = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+  WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
   return bytes;
 }
+
+std::string Utf8(const std::wstring& text) { return Narrow(text, CP_UTF8); }
 
 std::vector<std::wstring> ExpectedUpdaterArguments(const std::wstring& directory, const std::vector<std::wstring>& six) {
   return {directory + L"kv-jre\\bin\\java.exe",

@@ -35,6 +35,8 @@ void RemoveTree(const std::wstring& path);
 std::vector<std::wstring> ReadArgumentList(const std::wstring& path);
 
 std::string Utf8(const std::wstring& text);
+// `text` in `codePage`, converted as the system converts (best fit included).
+std::string Narrow(const std::wstring& text, UINT codePage);
 
 // The thirteen arguments the updater must receive from a launcher in
 // `directory` (ending in a backslash) given the six values.

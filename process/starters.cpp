@@ -20,37 +20,48 @@ constexpr const char* ChildOutputBanner =
     "--Child output here---------------------------------------------\n";
 constexpr const char* ElevatedOutputBanner =
     "--Elevated child output here------------------------------------\n";
-// The formats. A label comes as a wide string (%S), a failed call's name as
-// an ASCII one (%s).
-constexpr const char* StartLine = "Starting %S:\n";
+constexpr const char* StartWord = "Starting ";
+constexpr const char* LabelEnd = ":\n";
+// The formats, each written whole: a failed call's name comes as an ASCII
+// string (%s). After a child, a line feed first ends a last line that the
+// child left unterminated.
 constexpr const char* ExitBanner =
-    "--Child exited with code 0x%08X----------------------------\n";
+    "\n--Child exited with code 0x%08X----------------------------\n";
 constexpr const char* ErrorLine = "Error: %s: 0x%08X\n";
+constexpr const char* ErrorAfterChild = "\nError: %s: 0x%08X\n";
 
 constexpr const wchar_t* ElevationVerb = L"runas";
 // The shell gives the program the line "file" parameters: two quotes and a
 // space around the two.
 constexpr int ShellLineOverhead = 3;
 
+// Each start's lines go into the log in one write: every write is a seek
+// and a write, each a round trip to the system, and under Wine to its server.
 void LogStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog) {
-  LogFormat(StartLine, label);
-  LogText(CommandPrefix);
-  LogText(commandLine);
-  LogText(LineFeed);
+  WideStringBuffer lines(0);
+  lines.Append(StartWord);
+  lines.Append(label);
+  lines.Append(LabelEnd);
+  lines.Append(CommandPrefix);
+  lines.Append(commandLine);
+  lines.Append(LineFeed);
   if (redirectToLog) {
-    LogText(ChildOutputBanner);
+    lines.Append(ChildOutputBanner);
   }
+  LogText(lines.Text());
 }
 
 void LogElevatedStart(const wchar_t* file, const wchar_t* parameters) {
-  LogText(ElevatedStartLine);
-  LogText(FilePrefix);
-  LogText(file);
-  LogText(LineFeed);
-  LogText(ParametersPrefix);
-  LogText(parameters);
-  LogText(LineFeed);
-  LogText(ElevatedOutputBanner);
+  WideStringBuffer lines(0);
+  lines.Append(ElevatedStartLine);
+  lines.Append(FilePrefix);
+  lines.Append(file);
+  lines.Append(LineFeed);
+  lines.Append(ParametersPrefix);
+  lines.Append(parameters);
+  lines.Append(LineFeed);
+  lines.Append(ElevatedOutputBanner);
+  LogText(lines.Text());
 }
 
 // The shell expands environment variables in the file name even without
@@ -264,10 +275,8 @@ DWORD WaitForChild(HANDLE child, DWORD* exitCode) {
     error = LastFailureCode();
   }
 
-  // Ends a last line that the child left unterminated.
-  LogText(LineFeed);
   if (failedCall != nullptr) {
-    LogFormat(ErrorLine, failedCall, error);
+    LogFormat(ErrorAfterChild, failedCall, error);
     return error;
   }
   LogFormat(ExitBanner, *exitCode);

@@ -1,7 +1,7 @@
 #pragma once
 // What the benchmark measures with: timed child processes, the two ways
 // other launchers pass an updater's output on (a pipe read by the parent, a
-// batch file run by cmd.exe), and a reader for an executable's footprint.
+// batch file run by cmd.exe), and an executable's footprint.
 #include <windows.h>
 
 #include <string>
@@ -98,5 +98,5 @@ struct Footprint {
   unsigned long long resourceSectionSize = 0;
 };
 
-// Reads a PE32+ (or PE32) image from its bytes.
+// Reads a PE32+ image from its bytes, through the tests' PE reader.
 Footprint ReadFootprint(const std::string& image);

@@ -1,13 +1,14 @@
 #!/bin/sh
-# Two builds of the launcher from the same sources, copied to different
+# Three builds of the launcher from the same sources, copied to different
 # directories and built one after the other, must give the same bytes, and
 # the same bytes as this build's own executable.
-#   reproducible_build_test.sh SOURCE_DIR WORK_DIR REFERENCE_EXE BUILD_TYPE
+#   reproducible_build_test.sh SOURCE_DIR WORK_DIR REFERENCE_EXE BUILD_TYPE TOOLCHAIN_FILE_NAME
 set -eu
 source_dir=$1
 work=$2
 reference=$3
 build_type=$4
+toolchain=$5
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -29,25 +30,31 @@ build() {
   copy_sources "$src"
   # No SOURCE_DATE_EPOCH: the build must not need one.
   env -u SOURCE_DATE_EPOCH cmake -S "$src" -B "$src/../build" \
-    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE="$build_type" -DLINDQUAY_BUILD_TESTS=OFF >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$toolchain" -DCMAKE_BUILD_TYPE="$build_type" -DLINDQUAY_BUILD_TESTS=OFF >/dev/null
   env -u SOURCE_DATE_EPOCH cmake --build "$src/../build" --target lindquay-updater --parallel 2 >/dev/null
 }
 
-build "$work/first/src"
-# A second later, so that any time stamp would differ.
-sleep 1
-build "$work/second-build-with-a-longer-path/nested/src"
+builds="first/src second-build-with-a-longer-path/nested/src t/s"
+for build in $builds; do
+  build "$work/$build"
+  # A second later, so that any time stamp would differ.
+  sleep 1
+done
 
-first=$(sha256sum <"$work/first/build/bin/lindquay-updater.exe" | cut -d' ' -f1)
-second=$(sha256sum <"$work/second-build-with-a-longer-path/nested/build/bin/lindquay-updater.exe" | cut -d' ' -f1)
 own=$(sha256sum <"$reference" | cut -d' ' -f1)
-echo "first build:  $first"
-echo "second build: $second"
 echo "this build:   $own"
-if [ "$first" != "$second" ] || [ "$first" != "$own" ]; then
+failed=0
+for build in $builds; do
+  exe="$work/$build/../build/bin/lindquay-updater.exe"
+  hash=$(sha256sum <"$exe" | cut -d' ' -f1)
+  echo "$build: $hash"
+  if [ "$hash" != "$own" ]; then
+    failed=1
+    cmp -l "$reference" "$exe" | head -20 >&2 || true
+  fi
+done
+if [ "$failed" -ne 0 ]; then
   echo "FAILED: the builds differ" >&2
-  cmp -l "$work/first/build/bin/lindquay-updater.exe" \
-    "$work/second-build-with-a-longer-path/nested/build/bin/lindquay-updater.exe" | head -20 >&2 || true
   exit 1
 fi
 rm -rf "$work"

@@ -21,6 +21,7 @@ if [ -d /dev/shm ] && [ -w /dev/shm ]; then
   set -- --scratch 'Z:\dev\shm' "$@"
   echo "Scratch directory: /dev/shm ($(df -h /dev/shm | awk 'NR==2{print $1}'))"
 fi
-build/wine-run.sh --start-server
-trap 'build/wine-run.sh --stop-server >/dev/null 2>&1' EXIT
-build/wine-run.sh build/bin/launcher-bench.exe "$@"
+# A prefix of its own (build/bench-wineprefix), which no test changes.
+build/bench-wine-run.sh --start-server
+trap 'build/bench-wine-run.sh --stop-server >/dev/null 2>&1' EXIT
+build/bench-wine-run.sh build/bin/launcher-bench.exe "$@"

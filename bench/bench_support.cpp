@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <numeric>
+#include <random>
 
 #include "tests/pe_image.h"
 #include "tests/test_support.h"
@@ -123,23 +125,18 @@ RunMeasure RunMeasured(const std::wstring& commandLine, HANDLE output, bool samp
   return measure;
 }
 
-unsigned FindUnixProcess(const std::wstring& program) {
-  // Wine gives each Linux process the Windows command line as its own, so
-  // /proc/<pid>/cmdline starts with the program's path and a zero.
-  std::string wanted;
-  for (wchar_t c : program) {
-    wanted.push_back(static_cast<char>(c));  // paths here are ASCII
-  }
-  wanted.push_back('\0');
+namespace {
+
+// Calls `visit(pid, command line, /proc directory)` for every Linux process.
+// Wine gives each Linux process the Windows command line as its own, so
+// /proc/<pid>/cmdline starts with the program's path and a zero.
+template <typename Visit>
+void ForEachUnixProcess(Visit visit) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
   if (search == INVALID_HANDLE_VALUE) {
-    return 0;
+    return;
   }
-  // The previous run of the same program may still be leaving /proc when
-  // this one starts: of several, the one started last is the one.
-  unsigned result = 0;
-  unsigned long long latestStart = 0;
   do {
     wchar_t* end = nullptr;
     unsigned long pid = std::wcstoul(found.cFileName, &end, 10);
@@ -147,9 +144,37 @@ unsigned FindUnixProcess(const std::wstring& program) {
       continue;
     }
     std::wstring directory = L"Z:\\proc\\" + std::to_wstring(pid) + L"\\";
-    std::string line = ReadBytes(directory + L"cmdline");
+    visit(static_cast<unsigned>(pid), ReadBytes(directory + L"cmdline"), directory);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+std::string Narrow(const std::wstring& path) {
+  std::string narrow;
+  for (wchar_t c : path) {
+    narrow.push_back(static_cast<char>(c));  // paths here are ASCII
+  }
+  return narrow;
+}
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+  return text.size() >= prefix.size() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text.data(),
+                                                        static_cast<int>(prefix.size()), prefix.data(),
+                                                        static_cast<int>(prefix.size())) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+unsigned FindUnixProcess(const std::wstring& program) {
+  std::string wanted = Narrow(program);
+  wanted.push_back('\0');
+  // The previous run of the same program may still be leaving /proc when
+  // this one starts: of several, the one started last is the one.
+  unsigned result = 0;
+  unsigned long long latestStart = 0;
+  ForEachUnixProcess([&](unsigned pid, const std::string& line, const std::wstring& directory) {
     if (line.compare(0, wanted.size(), wanted) != 0) {
-      continue;
+      return;
     }
     // The start time is the 22nd field of stat, the 20th after the name.
     std::string stat = ReadBytes(directory + L"stat");
@@ -159,12 +184,31 @@ unsigned FindUnixProcess(const std::wstring& program) {
     }
     unsigned long long start = field == std::string::npos ? 0 : std::strtoull(stat.c_str() + field + 1, nullptr, 10);
     if (result == 0 || start >= latestStart) {
-      result = static_cast<unsigned>(pid);
+      result = pid;
       latestStart = start;
     }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  });
   return result;
+}
+
+int CountUnixProcessesUnder(const std::wstring& directory) {
+  std::string prefix = Narrow(directory);
+  int count = 0;
+  ForEachUnixProcess([&](unsigned, const std::string& line, const std::wstring&) {
+    count += StartsWithIgnoringCase(line, prefix) ? 1 : 0;
+  });
+  return count;
+}
+
+bool WaitForUnixProcessesUnder(const std::wstring& directory, DWORD timeoutMs) {
+  double deadline = NowMs() + timeoutMs;
+  while (CountUnixProcessesUnder(directory) > 0) {
+    if (NowMs() > deadline) {
+      return false;
+    }
+    Sleep(1);
+  }
+  return true;
 }
 
 double UnixProcessCpuMs(unsigned unixPid) {
@@ -287,6 +331,36 @@ double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   size_t middle = values.size() / 2;
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+Interval BootstrapInterval(size_t count, const std::function<double(const std::vector<size_t>&)>& statistic,
+                           int resamples) {
+  Interval interval;
+  if (count == 0 || resamples <= 0) {
+    return interval;
+  }
+  std::mt19937 random(0x5EED);  // fixed: the same figures give the same interval
+  std::uniform_int_distribution<size_t> pick(0, count - 1);
+  std::vector<double> values;
+  std::vector<size_t> sample(count);
+  for (int resample = 0; resample < resamples; ++resample) {
+    for (size_t& index : sample) {
+      index = pick(random);
+    }
+    values.push_back(statistic(sample));
+  }
+  std::sort(values.begin(), values.end());
+  interval.low = values[values.size() * 5 / 100];
+  interval.high = values[values.size() * 95 / 100];
+  return interval;
+}
+
+std::vector<double> Pick(const std::vector<double>& values, const std::vector<size_t>& indices) {
+  std::vector<double> picked;
+  for (size_t index : indices) {
+    picked.push_back(index < values.size() ? values[index] : 0);
+  }
+  return picked;
 }
 
 double Mean(const std::vector<double>& values) {

@@ -57,5 +57,22 @@ if [ "$failed" -ne 0 ]; then
   echo "FAILED: the builds differ" >&2
   exit 1
 fi
+
+# The post-link check that every build runs refuses, and removes, a file with
+# a time stamp in its header, and one that names the build folder.
+check="$source_dir/cmake/check_pe_stamps.py"
+cp "$reference" "$work/stamped.exe"
+pe=$(od -An -tu4 -j60 -N4 "$work/stamped.exe" | tr -d ' ')
+printf '\001' | dd of="$work/stamped.exe" bs=1 seek=$((pe + 8)) conv=notrunc 2>/dev/null
+cp "$reference" "$work/placed.exe"
+printf '%s' "$work/first/build" >>"$work/placed.exe"
+cp "$reference" "$work/clean.exe"
+python3 "$check" "$work/clean.exe" "$work/first/build" || { echo "FAILED: the check refuses the build" >&2; exit 1; }
+for bad in stamped placed; do
+  if python3 "$check" "$work/$bad.exe" "$work/first/build" 2>/dev/null || [ -e "$work/$bad.exe" ]; then
+    echo "FAILED: the post-link check let $bad.exe through" >&2
+    exit 1
+  fi
+done
 rm -rf "$work"
-echo "1 passed, 0 failed"
+echo "2 passed, 0 failed"

@@ -6,7 +6,9 @@
 set -eu
 cd "$(dirname "$0")"
 sh cmake/install-deps.sh
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >build/bench-configure.log 2>&1 ||
+# The configure log goes into the build folder, which a fresh clone lacks.
+mkdir -p build
+cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/clang-19-x86_64-w64-windows-gnu.cmake >build/bench-configure.log 2>&1 ||
   { cat build/bench-configure.log; exit 1; }
 cmake --build build --parallel 2 >build/bench-build.log 2>&1 || { cat build/bench-build.log; exit 1; }
 
@@ -19,6 +21,7 @@ if [ -d /dev/shm ] && [ -w /dev/shm ]; then
   set -- --scratch 'Z:\dev\shm' "$@"
   echo "Scratch directory: /dev/shm ($(df -h /dev/shm | awk 'NR==2{print $1}'))"
 fi
-build/wine-run.sh --start-server
-trap 'build/wine-run.sh --stop-server >/dev/null 2>&1' EXIT
-build/wine-run.sh build/bin/launcher-bench.exe "$@"
+# A prefix of its own (build/bench-wineprefix), which no test changes.
+build/bench-wine-run.sh --start-server
+trap 'build/bench-wine-run.sh --stop-server >/dev/null 2>&1' EXIT
+build/bench-wine-run.sh build/bin/launcher-bench.exe "$@"

@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")"
 sh cmake/install-deps.sh
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/clang-19-x86_64-w64-windows-gnu.cmake >/dev/null
 cmake --build build --parallel 2 --target demo
 build/wine-run.sh --start-server
 status=0

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <numeric>
+#include <random>
 
+#include "tests/pe_image.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -122,23 +125,18 @@ RunMeasure RunMeasured(const std::wstring& commandLine, HANDLE output, bool samp
   return measure;
 }
 
-unsigned FindUnixProcess(const std::wstring& program) {
-  // Wine gives each Linux process the Windows command line as its own, so
-  // /proc/<pid>/cmdline starts with the program's path and a zero.
-  std::string wanted;
-  for (wchar_t c : program) {
-    wanted.push_back(static_cast<char>(c));  // paths here are ASCII
-  }
-  wanted.push_back('\0');
+namespace {
+
+// Calls `visit(pid, command line, /proc directory)` for every Linux process.
+// Wine gives each Linux process the Windows command line as its own, so
+// /proc/<pid>/cmdline starts with the program's path and a zero.
+template <typename Visit>
+void ForEachUnixProcess(Visit visit) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
   if (search == INVALID_HANDLE_VALUE) {
-    return 0;
+    return;
   }
-  // The previous run of the same program may still be leaving /proc when
-  // this one starts: of several, the one started last is the one.
-  unsigned result = 0;
-  unsigned long long latestStart = 0;
   do {
     wchar_t* end = nullptr;
     unsigned long pid = std::wcstoul(found.cFileName, &end, 10);
@@ -146,9 +144,37 @@ unsigned FindUnixProcess(const std::wstring& program) {
       continue;
     }
     std::wstring directory = L"Z:\\proc\\" + std::to_wstring(pid) + L"\\";
-    std::string line = ReadBytes(directory + L"cmdline");
+    visit(static_cast<unsigned>(pid), ReadBytes(directory + L"cmdline"), directory);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+std::string Narrow(const std::wstring& path) {
+  std::string narrow;
+  for (wchar_t c : path) {
+    narrow.push_back(static_cast<char>(c));  // paths here are ASCII
+  }
+  return narrow;
+}
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+  return text.size() >= prefix.size() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text.data(),
+                                                        static_cast<int>(prefix.size()), prefix.data(),
+                                                        static_cast<int>(prefix.size())) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+unsigned FindUnixProcess(const std::wstring& program) {
+  std::string wanted = Narrow(program);
+  wanted.push_back('\0');
+  // The previous run of the same program may still be leaving /proc when
+  // this one starts: of several, the one started last is the one.
+  unsigned result = 0;
+  unsigned long long latestStart = 0;
+  ForEachUnixProcess([&](unsigned pid, const std::string& line, const std::wstring& directory) {
     if (line.compare(0, wanted.size(), wanted) != 0) {
-      continue;
+      return;
     }
     // The start time is the 22nd field of stat, the 20th after the name.
     std::string stat = ReadBytes(directory + L"stat");
@@ -158,12 +184,31 @@ unsigned FindUnixProcess(const std::wstring& program) {
     }
     unsigned long long start = field == std::string::npos ? 0 : std::strtoull(stat.c_str() + field + 1, nullptr, 10);
     if (result == 0 || start >= latestStart) {
-      result = static_cast<unsigned>(pid);
+      result = pid;
       latestStart = start;
     }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  });
   return result;
+}
+
+int CountUnixProcessesUnder(const std::wstring& directory) {
+  std::string prefix = Narrow(directory);
+  int count = 0;
+  ForEachUnixProcess([&](unsigned, const std::string& line, const std::wstring&) {
+    count += StartsWithIgnoringCase(line, prefix) ? 1 : 0;
+  });
+  return count;
+}
+
+bool WaitForUnixProcessesUnder(const std::wstring& directory, DWORD timeoutMs) {
+  double deadline = NowMs() + timeoutMs;
+  while (CountUnixProcessesUnder(directory) > 0) {
+    if (NowMs() > deadline) {
+      return false;
+    }
+    Sleep(1);
+  }
+  return true;
 }
 
 double UnixProcessCpuMs(unsigned unixPid) {
@@ -288,6 +333,36 @@ double Median(std::vector<double> values) {
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
+Interval BootstrapInterval(size_t count, const std::function<double(const std::vector<size_t>&)>& statistic,
+                           int resamples) {
+  Interval interval;
+  if (count == 0 || resamples <= 0) {
+    return interval;
+  }
+  std::mt19937 random(0x5EED);  // fixed: the same figures give the same interval
+  std::uniform_int_distribution<size_t> pick(0, count - 1);
+  std::vector<double> values;
+  std::vector<size_t> sample(count);
+  for (int resample = 0; resample < resamples; ++resample) {
+    for (size_t& index : sample) {
+      index = pick(random);
+    }
+    values.push_back(statistic(sample));
+  }
+  std::sort(values.begin(), values.end());
+  interval.low = values[values.size() * 5 / 100];
+  interval.high = values[values.size() * 95 / 100];
+  return interval;
+}
+
+std::vector<double> Pick(const std::vector<double>& values, const std::vector<size_t>& indices) {
+  std::vector<double> picked;
+  for (size_t index : indices) {
+    picked.push_back(index < values.size() ? values[index] : 0);
+  }
+  return picked;
+}
+
 double Mean(const std::vector<double>& values) {
   if (values.empty()) {
     return 0;
@@ -307,51 +382,6 @@ constexpr DWORD NamedEntryFlag = 0x80000000;
 
 unsigned long long RoundUp(unsigned long long value, unsigned long long alignment) {
   return alignment == 0 ? value : (value + alignment - 1) / alignment * alignment;
-}
-
-class ImageReader {
- public:
-  explicit ImageReader(const std::string& image) : image(image) {}
-
-  bool Has(unsigned long long offset, unsigned long long size) const {
-    return offset <= image.size() && size <= image.size() - offset;
-  }
-  template <typename T>
-  T At(unsigned long long offset) const {
-    T value{};
-    if (Has(offset, sizeof(T))) {
-      std::memcpy(&value, image.data() + offset, sizeof(T));
-    }
-    return value;
-  }
-  std::string StringAt(unsigned long long offset) const {
-    std::string text;
-    while (offset < image.size() && image[offset] != '\0' && text.size() < 4096) {
-      text.push_back(image[offset++]);
-    }
-    return text;
-  }
-
- private:
-  const std::string& image;
-};
-
-struct SectionMap {
-  DWORD virtualAddress;
-  DWORD virtualSize;
-  DWORD rawOffset;
-  DWORD rawSize;
-};
-
-// Translates an image-relative address into a file offset; ~0 if no section
-// holds it in the file.
-unsigned long long FileOffset(const std::vector<SectionMap>& sections, DWORD rva) {
-  for (const SectionMap& section : sections) {
-    if (rva >= section.virtualAddress && rva - section.virtualAddress < section.rawSize) {
-      return static_cast<unsigned long long>(section.rawOffset) + (rva - section.virtualAddress);
-    }
-  }
-  return ~0ull;
 }
 
 // One resource type's subtree: its names, each with its languages' sizes.
@@ -391,108 +421,61 @@ unsigned long long ResourceLayoutSize(const std::vector<ResourceType>& types) {
 
 }  // namespace
 
-Footprint ReadFootprint(const std::string& image) {
+Footprint ReadFootprint(const std::string& bytes) {
   Footprint footprint;
-  footprint.fileSize = image.size();
-  ImageReader reader(image);
-  if (reader.At<WORD>(0) != IMAGE_DOS_SIGNATURE) {
-    footprint.error = "no MZ header";
+  footprint.fileSize = bytes.size();
+  PeImage image = PeImage::FromBytes(bytes);
+  if (!image.Valid()) {
+    footprint.error = "not a 64-bit PE image";
     return footprint;
   }
-  DWORD peOffset = reader.At<DWORD>(offsetof(IMAGE_DOS_HEADER, e_lfanew));
-  if (reader.At<DWORD>(peOffset) != IMAGE_NT_SIGNATURE) {
-    footprint.error = "no PE header";
-    return footprint;
-  }
-  unsigned long long fileHeader = peOffset + 4;
-  WORD sectionCount = reader.At<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, NumberOfSections));
-  WORD optionalSize = reader.At<WORD>(fileHeader + offsetof(IMAGE_FILE_HEADER, SizeOfOptionalHeader));
-  unsigned long long optional = fileHeader + sizeof(IMAGE_FILE_HEADER);
-  WORD magic = reader.At<WORD>(optional);
-  unsigned long long directories = 0;
-  if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
-    footprint.fileAlignment = reader.At<DWORD>(optional + offsetof(IMAGE_OPTIONAL_HEADER64, FileAlignment));
-    footprint.headersSize = reader.At<DWORD>(optional + offsetof(IMAGE_OPTIONAL_HEADER64, SizeOfHeaders));
-    directories = optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory);
-  } else if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
-    footprint.fileAlignment = reader.At<DWORD>(optional + offsetof(IMAGE_OPTIONAL_HEADER32, FileAlignment));
-    footprint.headersSize = reader.At<DWORD>(optional + offsetof(IMAGE_OPTIONAL_HEADER32, SizeOfHeaders));
-    directories = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
-  } else {
-    footprint.error = "unknown optional header";
-    return footprint;
-  }
-  auto directory = [&](int index) {
-    return reader.At<IMAGE_DATA_DIRECTORY>(directories + index * sizeof(IMAGE_DATA_DIRECTORY));
-  };
-
-  std::vector<SectionMap> map;
-  unsigned long long sectionTable = optional + optionalSize;
-  for (WORD index = 0; index < sectionCount; ++index) {
-    IMAGE_SECTION_HEADER header = reader.At<IMAGE_SECTION_HEADER>(sectionTable + index * sizeof(IMAGE_SECTION_HEADER));
+  footprint.fileAlignment = image.OptionalHeader().FileAlignment;
+  footprint.headersSize = image.OptionalHeader().SizeOfHeaders;
+  for (const IMAGE_SECTION_HEADER& header : image.Sections()) {
     SectionFootprint section;
-    section.name.assign(reinterpret_cast<const char*>(header.Name),
-                        strnlen(reinterpret_cast<const char*>(header.Name), IMAGE_SIZEOF_SHORT_NAME));
+    section.name = PeImage::NameOf(header);
     section.virtualSize = header.Misc.VirtualSize;
     section.rawSize = header.SizeOfRawData;
     section.characteristics = header.Characteristics;
     footprint.sections.push_back(section);
-    map.push_back({header.VirtualAddress, header.Misc.VirtualSize, header.PointerToRawData, header.SizeOfRawData});
   }
-
-  // Imports: a descriptor per library, each with its list of names.
-  IMAGE_DATA_DIRECTORY imports = directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
-  bool wide = magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
-  for (unsigned long long descriptor = FileOffset(map, imports.VirtualAddress);
-       imports.VirtualAddress != 0 && reader.Has(descriptor, sizeof(IMAGE_IMPORT_DESCRIPTOR));
-       descriptor += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-    IMAGE_IMPORT_DESCRIPTOR entry = reader.At<IMAGE_IMPORT_DESCRIPTOR>(descriptor);
-    if (entry.Name == 0) {
-      break;
-    }
-    ImportFootprint library;
-    library.library = reader.StringAt(FileOffset(map, entry.Name));
-    DWORD thunks = entry.OriginalFirstThunk != 0 ? entry.OriginalFirstThunk : entry.FirstThunk;
-    unsigned long long thunk = FileOffset(map, thunks);
-    for (;; thunk += wide ? 8 : 4) {
-      unsigned long long value = wide ? reader.At<unsigned long long>(thunk) : reader.At<DWORD>(thunk);
-      if (value == 0 || !reader.Has(thunk, wide ? 8 : 4)) {
-        break;
-      }
-      unsigned long long ordinalFlag = wide ? IMAGE_ORDINAL_FLAG64 : IMAGE_ORDINAL_FLAG32;
-      if (value & ordinalFlag) {
-        library.functions.push_back("#" + std::to_string(value & 0xFFFF));
-      } else {
-        library.functions.push_back(reader.StringAt(FileOffset(map, static_cast<DWORD>(value)) + 2));
-      }
-    }
-    footprint.imports.push_back(library);
+  for (const PeImport& library : image.Imports()) {
+    footprint.imports.push_back({library.library, library.functions});
   }
-  footprint.baseRelocationBytes = directory(IMAGE_DIRECTORY_ENTRY_BASERELOC).Size;
+  footprint.baseRelocationBytes = image.Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC).Size;
 
   // Resources: type, name and language directories down to the data entries.
   footprint.sizeWithoutIcons = footprint.fileSize;
-  IMAGE_DATA_DIRECTORY resources = directory(IMAGE_DIRECTORY_ENTRY_RESOURCE);
-  unsigned long long root = FileOffset(map, resources.VirtualAddress);
-  if (resources.VirtualAddress != 0 && reader.Has(root, sizeof(IMAGE_RESOURCE_DIRECTORY))) {
-    const SectionMap* resourceSection = nullptr;
-    for (const SectionMap& section : map) {
-      if (resources.VirtualAddress >= section.virtualAddress &&
-          resources.VirtualAddress - section.virtualAddress < section.virtualSize) {
-        resourceSection = &section;
-      }
+  DWORD root = image.Directory(IMAGE_DIRECTORY_ENTRY_RESOURCE).VirtualAddress;
+  const IMAGE_SECTION_HEADER* resourceSection = image.SectionOfDirectory(IMAGE_DIRECTORY_ENTRY_RESOURCE);
+  auto read = [&](DWORD rva, auto* value) {
+    const unsigned char* at = image.AtRva(rva, sizeof(*value));
+    if (at != nullptr) {
+      std::memcpy(value, at, sizeof(*value));
     }
-    auto entriesOf = [&](unsigned long long table) {
-      IMAGE_RESOURCE_DIRECTORY header = reader.At<IMAGE_RESOURCE_DIRECTORY>(table);
+    return at != nullptr;
+  };
+  IMAGE_RESOURCE_DIRECTORY rootHeader = {};
+  if (resourceSection != nullptr && read(root, &rootHeader)) {
+    auto entriesOf = [&](DWORD table) {
+      IMAGE_RESOURCE_DIRECTORY header = {};
       std::vector<IMAGE_RESOURCE_DIRECTORY_ENTRY> entries;
+      read(table, &header);
       unsigned count = header.NumberOfNamedEntries + header.NumberOfIdEntries;
       for (unsigned index = 0; index < count; ++index) {
-        entries.push_back(reader.At<IMAGE_RESOURCE_DIRECTORY_ENTRY>(
-            table + sizeof(IMAGE_RESOURCE_DIRECTORY) + index * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY)));
+        IMAGE_RESOURCE_DIRECTORY_ENTRY entry = {};
+        if (!read(table + sizeof(IMAGE_RESOURCE_DIRECTORY) + index * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY), &entry)) {
+          break;
+        }
+        entries.push_back(entry);
       }
       return entries;
     };
-    auto nameLength = [&](DWORD name) { return reader.At<WORD>(root + (name & ~NamedEntryFlag)); };
+    auto nameLength = [&](DWORD name) {
+      WORD length = 0;
+      read(root + (name & ~NamedEntryFlag), &length);
+      return length;
+    };
 
     std::vector<ResourceType> kept;
     std::vector<ResourceType> all;
@@ -513,7 +496,8 @@ Footprint ReadFootprint(const std::string& image) {
         if (nameEntry.OffsetToData & SubdirectoryFlag) {
           for (const IMAGE_RESOURCE_DIRECTORY_ENTRY& languageEntry :
                entriesOf(root + (nameEntry.OffsetToData & ~SubdirectoryFlag))) {
-            IMAGE_RESOURCE_DATA_ENTRY data = reader.At<IMAGE_RESOURCE_DATA_ENTRY>(root + languageEntry.OffsetToData);
+            IMAGE_RESOURCE_DATA_ENTRY data = {};
+            read(root + languageEntry.OffsetToData, &data);
             languages.push_back(data.Size);
             if (!type.named && type.id == IconType) {
               ++footprint.iconImages;
@@ -529,11 +513,9 @@ Footprint ReadFootprint(const std::string& image) {
       }
     }
     footprint.resourceLayoutSize = ResourceLayoutSize(all);
-    if (resourceSection != nullptr) {
-      footprint.resourceSectionSize = resourceSection->virtualSize;
-      unsigned long long without = RoundUp(ResourceLayoutSize(kept), footprint.fileAlignment);
-      footprint.sizeWithoutIcons = footprint.fileSize - resourceSection->rawSize + without;
-    }
+    footprint.resourceSectionSize = resourceSection->Misc.VirtualSize;
+    unsigned long long without = RoundUp(ResourceLayoutSize(kept), footprint.fileAlignment);
+    footprint.sizeWithoutIcons = footprint.fileSize - resourceSection->SizeOfRawData + without;
   }
   footprint.valid = true;
   return footprint;

@@ -1,9 +1,10 @@
 #pragma once
 // What the benchmark measures with: timed child processes, the two ways
 // other launchers pass an updater's output on (a pipe read by the parent, a
-// batch file run by cmd.exe), and a reader for an executable's footprint.
+// batch file run by cmd.exe), and an executable's footprint.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,13 @@ unsigned FindUnixProcess(const std::wstring& program);
 // of process `unixPid`; -1 once it is gone.
 double UnixProcessCpuMs(unsigned unixPid);
 
+// The Linux processes that run a program from under `directory` (a Windows
+// path), and a wait until there are none. Wine signals a process's end to
+// the waiting parent before its Linux process has left: a run that starts
+// meanwhile shares the machine with that exit. False after `timeoutMs`.
+int CountUnixProcessesUnder(const std::wstring& directory);
+bool WaitForUnixProcessesUnder(const std::wstring& directory, DWORD timeoutMs = 10000);
+
 // Starts `commandLine` with a pipe as stdout and stderr, and copies what
 // comes through it into `logPath` (appending) until the child closes it,
 // as a launcher that relays its updater's output would. `bytesCopied`
@@ -61,6 +69,22 @@ std::string UpdateBatchFile(const std::wstring& updaterCommandLine, const std::w
 
 double Median(std::vector<double> values);
 double Mean(const std::vector<double>& values);
+
+// The values at `indices`.
+std::vector<double> Pick(const std::vector<double>& values, const std::vector<size_t>& indices);
+
+struct Interval {
+  double low = 0;
+  double high = 0;
+};
+
+// The spread of a figure computed from `count` repetitions: `statistic` is
+// computed again on `resamples` resamplings of the repetitions (drawn with
+// replacement, from a fixed seed) and the 5th and 95th percentiles of the
+// results are returned, a 90% bootstrap interval. Paired figures (two
+// methods of one repetition) stay paired: `statistic` gets the indices.
+Interval BootstrapInterval(size_t count, const std::function<double(const std::vector<size_t>&)>& statistic,
+                           int resamples = 1000);
 
 // ---- Footprint ------------------------------------------------------------
 
@@ -98,5 +122,5 @@ struct Footprint {
   unsigned long long resourceSectionSize = 0;
 };
 
-// Reads a PE32+ (or PE32) image from its bytes.
+// Reads a PE32+ image from its bytes, through the tests' PE reader.
 Footprint ReadFootprint(const std::string& image);

@@ -63,7 +63,7 @@ TEST(Footprint, RefusesWhatIsNoImageAndSurvivesACutOne) {
       {"", false},
       {"MZ", false},
       {std::string(4096, 'M'), false},
-      {image.substr(0, 0x200), true},  // headers only: nothing past them is read
+      {image.substr(0, ReadFootprint(image).headersSize), true},  // headers only: nothing past them is read
       {image.substr(0, image.size() / 2), true},
   };
   for (const auto& c : cases) {
@@ -82,6 +82,30 @@ TEST(Statistics, MedianOfOddAndEvenCounts) {
   for (const auto& c : cases) {
     EXPECT_DOUBLE_EQ(Median(c.values), c.median);
   }
+}
+
+TEST(Statistics, TheSpreadOfARatioWidensWithTheNoiseAndHoldsTheRatio) {
+  // Paired repetitions: the ratio of medians is 2 in every case.
+  const std::vector<double> bottom = {10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10};
+  const std::vector<double> quiet = {20, 20, 20, 20, 20, 20, 20, 20, 20, 20, 20};
+  const std::vector<double> noisy = {12, 28, 20, 14, 26, 20, 20, 17, 23, 11, 29};
+  auto ratio = [&bottom](const std::vector<double>& top) {
+    return [&bottom, &top](const std::vector<size_t>& indices) {
+      return Median(Pick(top, indices)) / Median(Pick(bottom, indices));
+    };
+  };
+  Interval none = BootstrapInterval(quiet.size(), ratio(quiet));
+  EXPECT_DOUBLE_EQ(none.low, 2);
+  EXPECT_DOUBLE_EQ(none.high, 2);
+  Interval some = BootstrapInterval(noisy.size(), ratio(noisy));
+  EXPECT_LT(some.low, 2);
+  EXPECT_GT(some.high, 2);
+  EXPECT_GE(some.low, 1.1);
+  EXPECT_LE(some.high, 2.9);
+  // The same figures give the same interval.
+  Interval again = BootstrapInterval(noisy.size(), ratio(noisy));
+  EXPECT_EQ(again.low, some.low);
+  EXPECT_EQ(again.high, some.high);
 }
 
 class BenchRuns : public ::testing::Test {
@@ -185,6 +209,23 @@ TEST_F(BenchRuns, ATimedRunSpansTheChildsLifeAndSamplesItsMemory) {
   EXPECT_GT(run.cpuMs, 0);
   EXPECT_LT(run.cpuMs, 150);
   EXPECT_GT(run.peakWorkingSet, 64u * 1024);
+}
+
+TEST_F(BenchRuns, ARunHasEndedOnlyWhenItsLinuxProcessesHaveLeft) {
+  ScopedEnvironment sleep(L"STANDIN_SLEEP_MS", L"300");
+  PROCESS_INFORMATION process = {};
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  std::wstring line = QuoteForCommandLine(standin);
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  EXPECT_EQ(CountUnixProcessesUnder(scratch.Path()), 1);
+  EXPECT_EQ(CountUnixProcessesUnder(scratch.Path() + L"elsewhere\\"), 0);
+  EXPECT_FALSE(WaitForUnixProcessesUnder(scratch.Path(), /* timeoutMs */ 50));
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_TRUE(WaitForUnixProcessesUnder(scratch.Path()));
+  EXPECT_EQ(CountUnixProcessesUnder(scratch.Path()), 0);
 }
 
 TEST_F(BenchRuns, CpuTimeIsTheChildsOwnNotTheCallers) {

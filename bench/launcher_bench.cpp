@@ -23,7 +23,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <functional>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -40,7 +42,7 @@ constexpr int DefaultOutputMiB = 256;
 constexpr int WarmUpRuns = 3;
 constexpr DWORD WaitingMs = 2000;
 constexpr DWORD ShortSleepMs = 300;
-constexpr double ExecutableAim = 8192;
+constexpr double ExecutableAim = 12288;
 
 struct Options {
   int repetitions = DefaultRepetitions;
@@ -163,6 +165,25 @@ std::string Format(const char* format, double value) {
 
 std::string Milliseconds(double value) { return Format("%.2f ms", value); }
 std::string Ratio(double value) { return Format("%.2fx", value); }
+
+using Statistic = std::function<double(const std::vector<size_t>&)>;
+
+// A ratio of medians over the repetitions in `indices`.
+Statistic RatioOfMedians(const std::vector<double>& top, const std::vector<double>& bottom) {
+  return [&top, &bottom](const std::vector<size_t>& indices) {
+    return Median(Pick(top, indices)) / Median(Pick(bottom, indices));
+  };
+}
+
+// A ratio with its spread: the 90% bootstrap interval over the repetitions.
+std::string RatioWithSpread(size_t repetitions, const Statistic& statistic) {
+  std::vector<size_t> all(repetitions);
+  for (size_t index = 0; index < repetitions; ++index) {
+    all[index] = index;
+  }
+  Interval spread = BootstrapInterval(repetitions, statistic);
+  return Ratio(statistic(all)) + Format(" (%.2f", spread.low) + Format("-%.2f)", spread.high);
+}
 // A share that rounds to zero is shown as zero, whichever its sign.
 std::string Share(double value) { return Format("%.4f", value > -0.00005 && value < 0.00005 ? 0.0 : value); }
 
@@ -246,6 +267,11 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<double> launcherWall, floorWall, batchWall, limitWall;
   enum Method { Launcher, Floor, Batch, Limit, MethodCount };
   auto runOnce = [&](int method) -> bool {
+    // Every process of the last run, the product included, has left before
+    // the next starts: nothing of one run's exit falls into another's time.
+    if (!Check(WaitForUnixProcessesUnder(layout.scratch.Path()), "the last run's processes ended")) {
+      return false;
+    }
     RunMeasure run;
     switch (method) {
       case Launcher:
@@ -273,12 +299,16 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   launcherWall.clear(), floorWall.clear(), batchWall.clear(), limitWall.clear();
+  // A different order in every repetition, through all 24 orders of the
+  // four: each method runs as often first as last, and as often after each
+  // of the others (a plain rotation would always put the same method before
+  // the launcher, and under Wine what ran last changes the next start).
+  std::array<int, MethodCount> order = {Launcher, Floor, Batch, Limit};
   for (int repetition = 0; repetition < options.repetitions && ok; ++repetition) {
-    // A different order in every repetition: no method always runs after
-    // the same other one.
-    for (int step = 0; step < MethodCount; ++step) {
-      ok = runOnce((step + repetition) % MethodCount) && ok;
+    for (int method : order) {
+      ok = runOnce(method) && ok;
     }
+    std::next_permutation(order.begin(), order.end());
   }
   DeleteFileW(layout.log.c_str());
 
@@ -371,44 +401,51 @@ int wmain(int argc, wchar_t** argv) {
   }
   double launcherWaiting = Median(launcherWaits), floorWaiting = Median(floorWaits);
   double slope[OutputMethodCount];
+  std::vector<double> costs[OutputMethodCount];  // each repetition's written minus silent run
   for (int method = 0; method < OutputMethodCount; ++method) {
-    std::vector<double> costs;  // each repetition's written minus silent run
     for (size_t index = 0; index < outputWall[method][1].size(); ++index) {
-      costs.push_back(outputWall[method][1][index] - outputWall[method][0][index]);
+      costs[method].push_back(outputWall[method][1][index] - outputWall[method][0][index]);
     }
-    slope[method] = Median(costs);
+    slope[method] = Median(costs[method]);
   }
   double mib = options.outputMiB;
 
   std::vector<Row> rows;
+  const size_t repetitions = launcherWall.size();
+  const size_t sampled = launcherPeak.size();
   rows.push_back({"1 start-up", "whole --direct run, stand-ins exit at once", Milliseconds(launcher),
-                  Milliseconds(limit) + " stand-ins started directly", Ratio(launcher / limit), ""});
+                  Milliseconds(limit) + " stand-ins started directly",
+                  RatioWithSpread(repetitions, RatioOfMedians(launcherWall, limitWall)), ""});
   rows.push_back({"", "batch file run by cmd.exe, same job", Milliseconds(batch),
-                  Milliseconds(limit) + " stand-ins started directly", Ratio(batch / limit), ""});
+                  Milliseconds(limit) + " stand-ins started directly",
+                  RatioWithSpread(repetitions, RatioOfMedians(batchWall, limitWall)), ""});
   rows.push_back({"", "overhead beyond the stand-ins", Milliseconds(launcherOverhead),
-                  Milliseconds(batchOverhead) + " batch file", Ratio(launcherOverhead / batchOverhead),
-                  "clearly < 1"});
+                  Milliseconds(batchOverhead) + " batch file",
+                  RatioWithSpread(repetitions, RatioOfMedians(launcherOverheads, batchOverheads)), "clearly < 1"});
   rows.push_back({"2 own cost", "overhead beyond the stand-ins", Milliseconds(launcherOverhead),
-                  Milliseconds(floorOverhead) + " minimal program", Ratio(launcherOverhead / floorOverhead),
-                  "<= 1.10x"});
-  rows.push_back({"", "wall time of the whole run", Milliseconds(launcher),
-                  Milliseconds(floor) + " minimal program",
-                  Ratio(launcher / floor), ""});
+                  Milliseconds(floorOverhead) + " minimal program",
+                  RatioWithSpread(repetitions, RatioOfMedians(launcherOverheads, floorOverheads)), "<= 1.10x"});
+  rows.push_back({"", "wall time of the whole run", Milliseconds(launcher), Milliseconds(floor) + " minimal program",
+                  RatioWithSpread(repetitions, RatioOfMedians(launcherWall, floorWall)), ""});
   rows.push_back({"", "CPU time of the process", Milliseconds(launcherOwnCpu),
-                  Milliseconds(floorOwnCpu) + " minimal program", Ratio(launcherOwnCpu / floorOwnCpu), ""});
+                  Milliseconds(floorOwnCpu) + " minimal program",
+                  RatioWithSpread(sampled, RatioOfMedians(launcherCpu[Short], floorCpu[Short])), ""});
   rows.push_back({"", "peak working set", Format("%.0f KiB", Median(launcherPeak) / 1024),
                   Format("%.0f KiB", Median(floorPeak) / 1024) + " minimal program",
-                  Ratio(Median(launcherPeak) / Median(floorPeak)), ""});
+                  RatioWithSpread(sampled, RatioOfMedians(launcherPeak, floorPeak)), ""});
   rows.push_back({"3 waiting", Format("CPU time while the updater runs %.1f s longer", waitedMs / 1000),
                   Milliseconds(launcherWaiting), Milliseconds(floorWaiting) + " minimal program",
                   Share(launcherWaiting / waitedMs) + " of a core (" + Share(floorWaiting / waitedMs) + ")",
                   "~0"});
   rows.push_back({"4 output", Format("%.0f MiB written through the launcher", mib),
                   Milliseconds(slope[ThroughLauncher]), Milliseconds(slope[StraightToFile]) + " straight into a file",
-                  Ratio(slope[ThroughLauncher] / slope[StraightToFile]), "1.00x"});
+                  RatioWithSpread(costs[ThroughLauncher].size(),
+                                  RatioOfMedians(costs[ThroughLauncher], costs[StraightToFile])),
+                  "1.00x"});
   rows.push_back({"", Format("%.0f MiB relayed through a pipe", mib), Milliseconds(slope[ThroughPipe]),
                   Milliseconds(slope[StraightToFile]) + " straight into a file",
-                  Ratio(slope[ThroughPipe] / slope[StraightToFile]), ""});
+                  RatioWithSpread(costs[ThroughPipe].size(), RatioOfMedians(costs[ThroughPipe], costs[StraightToFile])),
+                  ""});
   rows.push_back({"", "throughput (launcher / file / pipe)",
                   Format("%.0f MiB/s", mib * 1000 / slope[ThroughLauncher]),
                   Format("%.0f MiB/s", mib * 1000 / slope[StraightToFile]) + " / " +
@@ -433,7 +470,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   rows.push_back({"", "imported functions", Join(imports), "", "", ""});
 
-  std::printf("Medians of %d interleaved repetitions (%d for the sampled runs and those of seconds).\n",
+  std::printf("Medians of %d interleaved repetitions (%d for the sampled runs and those of seconds).\n"
+              "Ratios with their spread: the 90%% bootstrap interval over the repetitions.\n",
               options.repetitions, options.slowRepetitions);
   PrintTable(rows);
   return 0;

@@ -1,5 +1,13 @@
 # Compile and link settings of the launcher: no C runtime, no start-up files,
-# no exceptions, no RTTI, and an entry point of its own.
+# no exceptions, no RTTI, and an entry point of its own. Two toolchains:
+# clang-19 with lld-19 (the release build, hardened as far as Windows allows)
+# and mingw-w64 GCC 12 with GNU ld (supported, for the same tests).
+#
+#   LAUNCHER_COMPILE_OPTIONS    every file of the launcher, tests' copy included
+#   LAUNCHER_HARDENING_OPTIONS  the executables only (they bring the stack
+#                               guard and the load configuration with them)
+#   LAUNCHER_LINK_OPTIONS       the executables
+#   LAUNCHER_RUNTIME_SOURCES    what the executables have instead of a C runtime
 
 set(LAUNCHER_DEFINITIONS
   UNICODE
@@ -13,45 +21,94 @@ set(LAUNCHER_COMPILE_OPTIONS
   -Wall
   -Wextra
   -Oz
-  # Data is reached relative to the instruction pointer, never through a
-  # pointer the loader would have to relocate: the image needs no base
-  # relocations, and can still be loaded anywhere.
-  -mcmodel=small
-  # Constants keep the alignment the ABI asks for, not a cache line's.
-  -malign-data=abi
-  # No clones of functions for the constants they are called with: in this
-  # program they cost more code than they save.
-  -fno-ipa-cp
   -fno-exceptions
   -fno-rtti
   -fno-threadsafe-statics
-  -fno-asynchronous-unwind-tables
-  -fno-stack-protector
   -ffunction-sections
-  # No -fdata-sections: with it this GCC puts zero-filled data in .data, and
-  # the two 64 KiB path buffers would land in the file.
   -fno-ident
   # A frame over a page needs a stack probe from libgcc, which is not linked.
   -Wframe-larger-than=4000
   # Build paths never reach the object files.
-  -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
+  -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.
+  -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
 
-set(LAUNCHER_LINK_OPTIONS
-  -Oz
-  -flto
-  # No clones of functions for the constants they are called with, nor to
-  # split their arguments: in this program they cost more than they save.
-  -fno-ipa-cp
-  -fno-ipa-sra
-  # One read-only section for code, constants and imports (see the script).
-  -Wl,-T,${CMAKE_CURRENT_LIST_DIR}/launcher.ld
-  -nostdlib
-  -nostartfiles
-  -Wl,--entry=LauncherEntry
-  -Wl,--gc-sections
-  -Wl,--no-insert-timestamp
-  -Wl,--tsaware
-  -Wl,--dynamicbase
-  -Wl,--high-entropy-va
-  -Wl,--nxcompat
-  -s)
+set(LAUNCHER_RUNTIME_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/support/crt.cpp)
+
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  list(APPEND LAUNCHER_COMPILE_OPTIONS
+    -fdata-sections
+    # Unwind data for every function that needs it (.pdata/.xdata), so that
+    # debuggers, profilers and crash dumps can walk the stack.
+    -fasynchronous-unwind-tables)
+  set(LAUNCHER_HARDENING_OPTIONS
+    # Checked frames for every function with an array or an address taken;
+    # the guard is the loader's cookie (support/load_config.cpp).
+    -fstack-protector-strong
+    # Control Flow Guard: indirect calls go through the loader's check.
+    -mguard=cf)
+  # The memset/memcpy stand-ins must not become calls to themselves.
+  set(LAUNCHER_FREESTANDING_OPTIONS -ffreestanding -fno-stack-protector)
+  list(APPEND LAUNCHER_RUNTIME_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/support/load_config.cpp)
+  set(LAUNCHER_LINK_OPTIONS
+    -Oz
+    -flto
+    -fuse-ld=lld
+    --ld-path=${CMAKE_LINKER}
+    -nostdlib
+    -nostartfiles
+    -Wl,--entry=LauncherEntry
+    -Wl,--gc-sections
+    -Wl,--no-insert-timestamp
+    # No CodeView record: it would carry a build id, and a PDB path.
+    -Wl,--build-id=none
+    -Wl,--tsaware
+    -Wl,--dynamicbase
+    -Wl,--high-entropy-va
+    -Wl,--nxcompat
+    -mguard=cf
+    # Compatible with CET shadow stacks: a debug entry that holds the mark.
+    -Wl,-Xlink=/cetcompat
+    # The loader resolves this program's own imports from System32 only.
+    -Wl,-Xlink=/dependentloadflag:0x800
+    # One read-only section for constants, import tables, unwind data, the
+    # load configuration and the debug directory; code alone is executable.
+    -Wl,-Xlink=/merge:.pdata=.rdata
+    -Wl,-Xlink=/merge:.buildid=.rdata
+    # The optional header's checksum, as a signing tool writes it: so that
+    # the file without its signature is this file again.
+    -Wl,-Xlink=/release
+    -s)
+else()
+  list(APPEND LAUNCHER_COMPILE_OPTIONS
+    # Data is reached relative to the instruction pointer, never through a
+    # pointer the loader would have to relocate.
+    -mcmodel=small
+    # Constants keep the alignment the ABI asks for, not a cache line's.
+    -malign-data=abi
+    # No clones of functions for the constants they are called with: in this
+    # program they cost more code than they save.
+    -fno-ipa-cp
+    -fno-asynchronous-unwind-tables
+    -fno-stack-protector)
+  # GCC 12 and GNU ld have no Control Flow Guard and no load configuration,
+  # so no loader-seeded stack guard either.
+  set(LAUNCHER_HARDENING_OPTIONS)
+  set(LAUNCHER_FREESTANDING_OPTIONS -ffreestanding -fno-tree-loop-distribute-patterns)
+  set(LAUNCHER_LINK_OPTIONS
+    -Oz
+    -flto
+    -fno-ipa-cp
+    -fno-ipa-sra
+    # Code, constants and imports in one read-only section (see the script).
+    -Wl,-T,${CMAKE_CURRENT_LIST_DIR}/launcher.ld
+    -nostdlib
+    -nostartfiles
+    -Wl,--entry=LauncherEntry
+    -Wl,--gc-sections
+    -Wl,--no-insert-timestamp
+    -Wl,--tsaware
+    -Wl,--dynamicbase
+    -Wl,--high-entropy-va
+    -Wl,--nxcompat
+    -s)
+endif()

@@ -26,12 +26,13 @@ bool RunningUnderWine() {
 // there is nothing to change.
 class NativeFirstUnderWine {
  public:
-  NativeFirstUnderWine(const std::wstring& program, const wchar_t* dll) : name(dll) {
+  NativeFirstUnderWine(const std::wstring& program, const wchar_t* dll)
+      : name(dll), path(L"Software\\Wine\\AppDefaults\\" + program) {
     if (!RunningUnderWine()) {
       return;
     }
-    std::wstring path = L"Software\\Wine\\AppDefaults\\" + program + L"\\DllOverrides";
-    RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    RegCreateKeyExW(HKEY_CURRENT_USER, (path + L"\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                    nullptr);
     const wchar_t order[] = L"native,builtin";
     RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof(order));
   }
@@ -39,6 +40,10 @@ class NativeFirstUnderWine {
     if (key != nullptr) {
       RegDeleteValueW(key, name.c_str());
       RegCloseKey(key);
+      // The keys too: while they exist, Wine looks every DLL that a program
+      // of that name loads up in them, which slows each start of it.
+      RegDeleteKeyW(HKEY_CURRENT_USER, (path + L"\\DllOverrides").c_str());
+      RegDeleteKeyW(HKEY_CURRENT_USER, path.c_str());
     }
   }
   NativeFirstUnderWine(const NativeFirstUnderWine&) = delete;
@@ -46,6 +51,7 @@ class NativeFirstUnderWine {
 
  private:
   std::wstring name;
+  std::wstring path;
   HKEY key = nullptr;
 };
 

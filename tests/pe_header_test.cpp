@@ -1,10 +1,14 @@
-// The built executable's PE header, sections, imports and entry code: what
-// ASLR, DEP and the DLL search restriction rest on. Each check also runs on a
-// deliberately careless control executable, to show that it catches the fault.
+// The built executable's PE header, sections, imports, unwind data, load
+// configuration, debug directory and entry code: what ASLR, DEP, Control Flow
+// Guard, the loader-seeded stack guard and the DLL search restriction rest
+// on. Each check also runs on a deliberately careless control executable, to
+// show that it catches the fault.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +35,115 @@ std::vector<std::string> ImportedLibraries(const PeImage& image) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+// Readable, neither writable nor executable.
+bool ReadOnly(const IMAGE_SECTION_HEADER* section) {
+  return section != nullptr && (section->Characteristics & IMAGE_SCN_MEM_READ) != 0 &&
+         (section->Characteristics & (IMAGE_SCN_MEM_WRITE | IMAGE_SCN_MEM_EXECUTE | IMAGE_SCN_CNT_CODE)) == 0;
+}
+
+bool Executable(const IMAGE_SECTION_HEADER* section) {
+  return section != nullptr && (section->Characteristics & (IMAGE_SCN_MEM_EXECUTE | IMAGE_SCN_CNT_CODE)) != 0;
+}
+
+// The value the loader replaces with a random one, in a guard that the load
+// configuration's SecurityCookie points at.
+const ULONGLONG DefaultSecurityCookie = 0x00002B992DDFA232ull;
+const DWORD CfInstrumented = 0x100;          // IMAGE_GUARD_CF_INSTRUMENTED
+const DWORD CfFunctionTablePresent = 0x400;  // IMAGE_GUARD_CF_FUNCTION_TABLE_PRESENT
+const DWORD DebugTypeCodeView = 2;           // IMAGE_DEBUG_TYPE_CODEVIEW
+const DWORD DebugTypeExDllCharacteristics = 20;
+const DWORD ExDllCetCompat = 0x1;
+
+struct HardeningCheck {
+  const char* name;
+  std::function<bool(const PeImage&)> holds;
+};
+
+// What a Windows security review reads from the file, one property a row.
+const HardeningCheck HardeningChecks[] = {
+    {"code alone is executable: no data directory lies in an executable section",
+     [](const PeImage& image) {
+       for (int index = 0; index < IMAGE_NUMBEROF_DIRECTORY_ENTRIES; ++index) {
+         if (Executable(image.SectionOfDirectory(index))) {
+           return false;
+         }
+       }
+       return std::any_of(image.Sections().begin(), image.Sections().end(),
+                          [](const IMAGE_SECTION_HEADER& section) { return Executable(&section); });
+     }},
+    {"import directory and address table in a read-only section",
+     [](const PeImage& image) {
+       return ReadOnly(image.SectionOfDirectory(IMAGE_DIRECTORY_ENTRY_IMPORT)) &&
+              ReadOnly(image.SectionOfDirectory(IMAGE_DIRECTORY_ENTRY_IAT));
+     }},
+    {"unwind data in a read-only section, for code only, the entry point's included",
+     [](const PeImage& image) {
+       std::vector<RUNTIME_FUNCTION> functions = image.RuntimeFunctions();
+       DWORD entry = image.OptionalHeader().AddressOfEntryPoint;
+       bool entryCovered = false;
+       for (const RUNTIME_FUNCTION& function : functions) {
+         if (!Executable(image.SectionOf(function.BeginAddress)) || !ReadOnly(image.SectionOf(function.UnwindData))) {
+           return false;
+         }
+         entryCovered = entryCovered || (entry >= function.BeginAddress && entry < function.EndAddress);
+       }
+       return entryCovered && ReadOnly(image.SectionOfDirectory(IMAGE_DIRECTORY_ENTRY_EXCEPTION));
+     }},
+    {"resources in a read-only section",
+     [](const PeImage& image) { return ReadOnly(image.SectionOfDirectory(IMAGE_DIRECTORY_ENTRY_RESOURCE)); }},
+    {"load configuration in a read-only section, stamped with no time",
+     [](const PeImage& image) {
+       return ReadOnly(image.SectionOfDirectory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG)) && image.LoadConfig().present &&
+              image.LoadConfig().timeDateStamp == 0;
+     }},
+    {"Control Flow Guard: GUARD_CF, instrumented, with a function table",
+     [](const PeImage& image) {
+       PeLoadConfig config = image.LoadConfig();
+       ULONGLONG base = image.OptionalHeader().ImageBase;
+       return (image.OptionalHeader().DllCharacteristics & IMAGE_DLLCHARACTERISTICS_GUARD_CF) != 0 &&
+              (config.guardFlags & (CfInstrumented | CfFunctionTablePresent)) ==
+                  (CfInstrumented | CfFunctionTablePresent) &&
+              config.guardFunctionCount > 0 && config.guardFunctionTable > base &&
+              ReadOnly(image.SectionOf(config.guardFunctionTable - base)) &&
+              ReadOnly(image.SectionOf(config.guardCheckFunctionPointer - base)) &&
+              ReadOnly(image.SectionOf(config.guardDispatchFunctionPointer - base));
+     }},
+    {"DependentLoadFlags: LOAD_LIBRARY_SEARCH_SYSTEM32",
+     [](const PeImage& image) { return image.LoadConfig().dependentLoadFlags == LOAD_LIBRARY_SEARCH_SYSTEM32; }},
+    {"SecurityCookie: a writable guard that holds the loader's default cookie",
+     [](const PeImage& image) {
+       ULONGLONG base = image.OptionalHeader().ImageBase;
+       ULONGLONG cookie = image.LoadConfig().securityCookie;
+       const IMAGE_SECTION_HEADER* section = cookie > base ? image.SectionOf(cookie - base) : nullptr;
+       const unsigned char* guard = cookie > base ? image.AtRva(static_cast<DWORD>(cookie - base), 8) : nullptr;
+       ULONGLONG value = 0;
+       if (guard != nullptr) {
+         std::memcpy(&value, guard, sizeof(value));
+       }
+       return section != nullptr && (section->Characteristics & IMAGE_SCN_MEM_WRITE) != 0 && !Executable(section) &&
+              value == DefaultSecurityCookie;
+     }},
+    {"debug directory: the CET-compatible mark",
+     [](const PeImage& image) {
+       for (const PeDebugEntry& entry : image.DebugEntries()) {
+         DWORD flags = 0;
+         if (entry.type == DebugTypeExDllCharacteristics && entry.data.size() >= sizeof(flags)) {
+           std::memcpy(&flags, entry.data.data(), sizeof(flags));
+           return (flags & ExDllCetCompat) != 0;
+         }
+       }
+       return false;
+     }},
+    {"debug directory: no time stamp, no CodeView record (PDB path, build id)",
+     [](const PeImage& image) {
+       std::vector<PeDebugEntry> entries = image.DebugEntries();
+       return image.FileHeader().TimeDateStamp == 0 &&
+              std::none_of(entries.begin(), entries.end(), [](const PeDebugEntry& entry) {
+                return entry.timeDateStamp != 0 || entry.type == DebugTypeCodeView;
+              });
+     }},
+};
 
 bool Contains(const std::string& haystack, const std::wstring& needle) {
   std::string narrow = Utf8(needle);
@@ -65,7 +178,9 @@ TEST(PeHeader, NoSectionIsBothWritableAndExecutable) {
 TEST(PeHeader, ImportsExactlyTheFourSystemLibraries) {
   PeImage image = Launcher();
   ASSERT_TRUE(image.Valid());
-  EXPECT_EQ(ImportedLibraries(image), (std::vector<std::string>{"kernel32.dll", "ole32.dll", "shell32.dll", "user32.dll"}));
+  // ole32 is loaded on demand, from System32, by the elevated start alone.
+  EXPECT_EQ(ImportedLibraries(image),
+            (std::vector<std::string>{"advapi32.dll", "kernel32.dll", "shell32.dll", "user32.dll"}));
   // Nothing that loads later behind the table's back.
   EXPECT_EQ(image.OptionalHeader().DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size, 0u);
 }
@@ -93,9 +208,16 @@ TEST(PeHeader, NothingTiesTheFileToTheTimeOrPlaceOfItsBuild) {
   PeImage image = Launcher();
   ASSERT_TRUE(image.Valid());
   EXPECT_EQ(image.FileHeader().TimeDateStamp, 0u);
-  EXPECT_EQ(image.OptionalHeader().DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG].Size, 0u);
   EXPECT_FALSE(Contains(image.Bytes(), LINDQUAY_SOURCE_DIR));
   EXPECT_FALSE(Contains(image.Bytes(), LINDQUAY_BINARY_DIR));
+}
+
+TEST(PeHeader, SectionsByPrivilegeAndEveryLoaderMitigation) {
+  PeImage image = Launcher();
+  ASSERT_TRUE(image.Valid());
+  for (const HardeningCheck& check : HardeningChecks) {
+    EXPECT_TRUE(check.holds(image)) << check.name;
+  }
 }
 
 TEST(PeHeader, EveryCheckCatchesTheCarelessControl) {
@@ -110,4 +232,7 @@ TEST(PeHeader, EveryCheckCatchesTheCarelessControl) {
   StackFrames frames = ScanStackFrames(image);
   EXPECT_GT(frames.probed, 0);
   EXPECT_NE(image.FileHeader().TimeDateStamp, 0u);
+  for (const HardeningCheck& check : HardeningChecks) {
+    EXPECT_FALSE(check.holds(image)) << check.name;
+  }
 }

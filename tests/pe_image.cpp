@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "tests/test_support.h"
 
@@ -27,7 +28,16 @@ bool Executable(const IMAGE_SECTION_HEADER& section) {
 
 }  // namespace
 
-PeImage::PeImage(const std::wstring& path) : bytes(ReadBytes(path)) {
+PeImage::PeImage(const std::wstring& path) : bytes(ReadBytes(path)) { Parse(); }
+
+PeImage PeImage::FromBytes(std::string bytes) {
+  PeImage image;
+  image.bytes = std::move(bytes);
+  image.Parse();
+  return image;
+}
+
+void PeImage::Parse() {
   IMAGE_DOS_HEADER dos = {};
   DWORD signature = 0;
   if (!ReadAt(bytes, 0, &dos) || dos.e_magic != IMAGE_DOS_SIGNATURE ||
@@ -64,6 +74,99 @@ const unsigned char* PeImage::AtRva(DWORD rva, size_t count) const {
     }
   }
   return nullptr;
+}
+
+template <typename T>
+bool PeImage::ReadRva(DWORD rva, T* value) const {
+  const unsigned char* at = AtRva(rva, sizeof(T));
+  if (at == nullptr) {
+    return false;
+  }
+  std::memcpy(value, at, sizeof(T));
+  return true;
+}
+
+const IMAGE_DATA_DIRECTORY& PeImage::Directory(int index) const {
+  static const IMAGE_DATA_DIRECTORY none = {};
+  return index < static_cast<int>(optionalHeader.NumberOfRvaAndSizes) && index < IMAGE_NUMBEROF_DIRECTORY_ENTRIES
+             ? optionalHeader.DataDirectory[index]
+             : none;
+}
+
+const IMAGE_SECTION_HEADER* PeImage::SectionOf(ULONGLONG rva) const {
+  for (const IMAGE_SECTION_HEADER& section : sections) {
+    if (rva >= section.VirtualAddress &&
+        rva - section.VirtualAddress < std::max(section.Misc.VirtualSize, section.SizeOfRawData)) {
+      return &section;
+    }
+  }
+  return nullptr;
+}
+
+const IMAGE_SECTION_HEADER* PeImage::SectionOfDirectory(int index) const {
+  const IMAGE_DATA_DIRECTORY& directory = Directory(index);
+  return directory.Size == 0 ? nullptr : SectionOf(directory.VirtualAddress);
+}
+
+std::string PeImage::NameOf(const IMAGE_SECTION_HEADER& section) {
+  return std::string(reinterpret_cast<const char*>(section.Name),
+                     strnlen(reinterpret_cast<const char*>(section.Name), IMAGE_SIZEOF_SHORT_NAME));
+}
+
+PeLoadConfig PeImage::LoadConfig() const {
+  // Offsets in IMAGE_LOAD_CONFIG_DIRECTORY64.
+  constexpr DWORD DependentLoadFlagsAt = 0x4E, SecurityCookieAt = 0x58, GuardCheckAt = 0x70,
+                  GuardDispatchAt = 0x78, GuardTableAt = 0x80, GuardCountAt = 0x88, GuardFlagsAt = 0x90,
+                  Needed = 0x94;
+  PeLoadConfig config;
+  const IMAGE_DATA_DIRECTORY& directory = Directory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG);
+  DWORD at = directory.VirtualAddress;
+  if (!valid || directory.Size < Needed || !ReadRva(at, &config.size) || config.size < Needed ||
+      AtRva(at, Needed) == nullptr) {
+    return config;
+  }
+  ReadRva(at + 4, &config.timeDateStamp);
+  ReadRva(at + DependentLoadFlagsAt, &config.dependentLoadFlags);
+  ReadRva(at + SecurityCookieAt, &config.securityCookie);
+  ReadRva(at + GuardCheckAt, &config.guardCheckFunctionPointer);
+  ReadRva(at + GuardDispatchAt, &config.guardDispatchFunctionPointer);
+  ReadRva(at + GuardTableAt, &config.guardFunctionTable);
+  ReadRva(at + GuardCountAt, &config.guardFunctionCount);
+  ReadRva(at + GuardFlagsAt, &config.guardFlags);
+  config.present = true;
+  return config;
+}
+
+std::vector<PeDebugEntry> PeImage::DebugEntries() const {
+  std::vector<PeDebugEntry> entries;
+  const IMAGE_DATA_DIRECTORY& directory = Directory(IMAGE_DIRECTORY_ENTRY_DEBUG);
+  for (DWORD at = 0; valid && at + sizeof(IMAGE_DEBUG_DIRECTORY) <= directory.Size; at += sizeof(IMAGE_DEBUG_DIRECTORY)) {
+    IMAGE_DEBUG_DIRECTORY raw;
+    if (!ReadRva(directory.VirtualAddress + at, &raw)) {
+      break;
+    }
+    PeDebugEntry entry;
+    entry.type = raw.Type;
+    entry.timeDateStamp = raw.TimeDateStamp;
+    if (raw.PointerToRawData < bytes.size() && raw.SizeOfData <= bytes.size() - raw.PointerToRawData) {
+      entry.data = bytes.substr(raw.PointerToRawData, raw.SizeOfData);
+    }
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+std::vector<RUNTIME_FUNCTION> PeImage::RuntimeFunctions() const {
+  std::vector<RUNTIME_FUNCTION> functions;
+  const IMAGE_DATA_DIRECTORY& directory = Directory(IMAGE_DIRECTORY_ENTRY_EXCEPTION);
+  for (DWORD at = 0; valid && at + sizeof(RUNTIME_FUNCTION) <= directory.Size; at += sizeof(RUNTIME_FUNCTION)) {
+    RUNTIME_FUNCTION function;
+    if (!ReadRva(directory.VirtualAddress + at, &function)) {
+      break;
+    }
+    functions.push_back(function);
+  }
+  return functions;
 }
 
 std::string PeImage::ReadString(DWORD rva) const {
@@ -152,6 +255,10 @@ EntryFirstCall FirstCallAtEntry(const PeImage& image) {
       at += 4;
     } else if (i[0] == 0x48 && i[1] == 0x81 && i[2] == 0xEC) {  // sub rsp, imm32
       at += 7;
+    } else if (i[0] == 0x0F && i[1] == 0x29 && (i[2] & 0xC7) == 0x84 && i[3] == 0x24) {
+      at += 8;  // movaps [rsp + disp32], xmm: a callee-saved register kept
+    } else if (i[0] == 0x0F && i[1] == 0x29 && (i[2] & 0xC7) == 0x44 && i[3] == 0x24) {
+      at += 5;  // movaps [rsp + disp8], xmm
     } else if (i[0] == 0xB9) {  // mov ecx, imm32
       result.argumentKnown = true;
       result.firstArgument = Read32(i + 1);
@@ -214,7 +321,7 @@ std::vector<std::string> WritableExecutableSections(const PeImage& image) {
   std::vector<std::string> names;
   for (const IMAGE_SECTION_HEADER& section : image.Sections()) {
     if (Executable(section) && (section.Characteristics & IMAGE_SCN_MEM_WRITE) != 0) {
-      names.emplace_back(reinterpret_cast<const char*>(section.Name), strnlen(reinterpret_cast<const char*>(section.Name), IMAGE_SIZEOF_SHORT_NAME));
+      names.push_back(PeImage::NameOf(section));
     }
   }
   return names;

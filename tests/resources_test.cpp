@@ -201,14 +201,26 @@ SIZE IconSize(HICON icon) {
 
 }  // namespace
 
-TEST_F(LauncherResources, ManifestAsksOnlyToRunAsTheInvoker) {
+TEST_F(LauncherResources, ManifestAsksOnlyToRunAsTheInvokerOnEverySupportedWindowsWithLongPaths) {
   EXPECT_EQ(ResourceIds(RT_MANIFEST), std::vector<WORD>{1});
   std::string manifest = Resource(RT_MANIFEST, 1);
   ASSERT_FALSE(manifest.empty());
-  EXPECT_EQ(ElementNames(manifest), (std::vector<std::string>{"assembly", "trustInfo", "security",
-                                                              "requestedPrivileges", "requestedExecutionLevel"}));
+  EXPECT_EQ(ElementNames(manifest),
+            (std::vector<std::string>{"assembly", "trustInfo", "security", "requestedPrivileges",
+                                      "requestedExecutionLevel", "compatibility", "application", "supportedOS",
+                                      "supportedOS", "supportedOS", "supportedOS", "application", "windowsSettings",
+                                      "longPathAware"}));
   EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"), std::string::npos)
       << manifest;
+  // Windows 10 and 11, 8.1, 8 and 7: without them Windows applies the
+  // behaviour it keeps for programs written before it.
+  for (const char* id : {"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                         "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"}) {
+    EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"") + id + "\"/>"), std::string::npos) << id;
+  }
+  EXPECT_NE(manifest.find("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true"
+                          "</longPathAware>"),
+            std::string::npos);
 }
 
 TEST_F(LauncherResources, VersionBlockHasOneUsEnglishUnicodeTableAndTheFixedVersion) {

@@ -1,7 +1,10 @@
 // A deliberately careless executable for the PE checks to catch: linked
 // without the hardening flags and with a time stamp, a section both writable
-// and executable, a stack frame that needs a probe routine, an import beyond
-// the launcher's four, and an entry point that starts with something else.
+// and executable, a stack frame that needs a probe routine, an import the
+// launcher does not have, and an entry point that starts with something else.
+// Its link (tests/CMakeLists.txt) adds imports and unwind data in the code
+// section, writable resources, a CodeView debug entry and no load
+// configuration.
 #include <windows.h>
 
 asm(".section .wxcode, \"wx\"\n"

@@ -85,7 +85,7 @@ DWORD StartElevatedChild(
 void StartProduct(const wchar_t* installDirectory) {
   WideStringBuffer line(0);
   ComposeProductCommandLine(line, installDirectory);
-  if (HoldsDoubleQuote(installDirectory)) {
+  if (Holds(installDirectory, L'"')) {
     // No file name holds a double quote. Passed on, the quote would end the
     // program name early and start whatever its first part names.
     RefuseStart(line.Text(), L"product", /* redirectToLog */ false, ERROR_INVALID_NAME);

@@ -1,5 +1,6 @@
 #include "process/ansi_view.h"
 
+#include "process/command_lines.h"
 #include "support/byte_buffer.h"
 
 namespace {
@@ -11,20 +12,16 @@ bool IsSplitCharacter(unsigned character) {
   return character == '"' || character == '\\' || character == ' ' || character == '\t';
 }
 
-bool HoldsSemicolon(const wchar_t* value) {
-  for (; *value != L'\0'; ++value) {
-    if (*value == L';') {
-      return true;
-    }
-  }
-  return false;
+// True when `path` can stand in the updater's line as it is.
+bool Usable(const wchar_t* path, UINT codePage, bool refuseSemicolon) {
+  return SurvivesCodePage(path, codePage) && !(refuseSemicolon && Holds(path, L';'));
 }
 
 // Puts in `form` a name of `path` that survives the view: `path` itself, or
 // its short form. Returns null when neither does (or the path does not
 // exist, and so has no short form).
 const wchar_t* SurvivingForm(const wchar_t* path, WideStringBuffer& form, UINT codePage, bool refuseSemicolon) {
-  if (SurvivesCodePage(path, codePage) && !(refuseSemicolon && HoldsSemicolon(path))) {
+  if (Usable(path, codePage, refuseSemicolon)) {
     return path;
   }
   DWORD size = GetShortPathNameW(path, /* lpszShortPath */ nullptr, /* cchBuffer */ 0);
@@ -43,7 +40,7 @@ const wchar_t* SurvivingForm(const wchar_t* path, WideStringBuffer& form, UINT c
   if ((last == L'\\' || last == L'/') && formLast != L'\\' && formLast != L'/') {
     form.AppendCharacter(L'\\');
   }
-  if (!SurvivesCodePage(form.Text(), codePage) || (refuseSemicolon && HoldsSemicolon(form.Text()))) {
+  if (!Usable(form.Text(), codePage, refuseSemicolon)) {
     return nullptr;
   }
   return form.Text();
@@ -103,7 +100,7 @@ DWORD AnsiView::Make(const wchar_t* launcherDirectory, const UpdateRequest& orig
   // "{directory}kv-lib\*": a ';' in the directory would split it.
   directory = SurvivingForm(launcherDirectory, directoryForm, codePage, /* refuseSemicolon */ true);
   if (directory == nullptr) {
-    return HoldsSemicolon(launcherDirectory) && SurvivesCodePage(launcherDirectory, codePage)
+    return Holds(launcherDirectory, L';') && SurvivesCodePage(launcherDirectory, codePage)
         ? ERROR_INVALID_NAME
         : ErrorNotInCodePage;
   }

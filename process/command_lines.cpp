@@ -85,9 +85,9 @@ void ComposeProductCommandLine(WideStringBuffer& line, const wchar_t* installDir
   line.Append("\"");
 }
 
-bool HoldsDoubleQuote(const wchar_t* value) {
+bool Holds(const wchar_t* value, wchar_t character) {
   for (; *value != L'\0'; ++value) {
-    if (*value == L'"') {
+    if (*value == character) {
       return true;
     }
   }

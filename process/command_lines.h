@@ -33,5 +33,6 @@ void ComposeUpdaterCommandLine(WideStringBuffer& line, const wchar_t* directory,
 // can never start a program planted at one of its prefixes.
 void ComposeProductCommandLine(WideStringBuffer& line, const wchar_t* installDirectory);
 
-// True when `value` holds a double quote, which no file name can.
-bool HoldsDoubleQuote(const wchar_t* value);
+// True when `value` holds `character`: a double quote, which no file name
+// can, or a ';', which splits Java's class path.
+bool Holds(const wchar_t* value, wchar_t character);

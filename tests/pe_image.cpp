@@ -137,14 +137,23 @@ PeLoadConfig PeImage::LoadConfig() const {
   return config;
 }
 
-std::vector<PeDebugEntry> PeImage::DebugEntries() const {
-  std::vector<PeDebugEntry> entries;
-  const IMAGE_DATA_DIRECTORY& directory = Directory(IMAGE_DIRECTORY_ENTRY_DEBUG);
-  for (DWORD at = 0; valid && at + sizeof(IMAGE_DEBUG_DIRECTORY) <= directory.Size; at += sizeof(IMAGE_DEBUG_DIRECTORY)) {
-    IMAGE_DEBUG_DIRECTORY raw;
-    if (!ReadRva(directory.VirtualAddress + at, &raw)) {
+template <typename Entry>
+std::vector<Entry> PeImage::ReadTable(int directoryIndex) const {
+  std::vector<Entry> entries;
+  const IMAGE_DATA_DIRECTORY& directory = Directory(directoryIndex);
+  for (DWORD at = 0; valid && at + sizeof(Entry) <= directory.Size; at += sizeof(Entry)) {
+    Entry entry;
+    if (!ReadRva(directory.VirtualAddress + at, &entry)) {
       break;
     }
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+std::vector<PeDebugEntry> PeImage::DebugEntries() const {
+  std::vector<PeDebugEntry> entries;
+  for (const IMAGE_DEBUG_DIRECTORY& raw : ReadTable<IMAGE_DEBUG_DIRECTORY>(IMAGE_DIRECTORY_ENTRY_DEBUG)) {
     PeDebugEntry entry;
     entry.type = raw.Type;
     entry.timeDateStamp = raw.TimeDateStamp;
@@ -157,16 +166,7 @@ std::vector<PeDebugEntry> PeImage::DebugEntries() const {
 }
 
 std::vector<RUNTIME_FUNCTION> PeImage::RuntimeFunctions() const {
-  std::vector<RUNTIME_FUNCTION> functions;
-  const IMAGE_DATA_DIRECTORY& directory = Directory(IMAGE_DIRECTORY_ENTRY_EXCEPTION);
-  for (DWORD at = 0; valid && at + sizeof(RUNTIME_FUNCTION) <= directory.Size; at += sizeof(RUNTIME_FUNCTION)) {
-    RUNTIME_FUNCTION function;
-    if (!ReadRva(directory.VirtualAddress + at, &function)) {
-      break;
-    }
-    functions.push_back(function);
-  }
-  return functions;
+  return ReadTable<RUNTIME_FUNCTION>(IMAGE_DIRECTORY_ENTRY_EXCEPTION);
 }
 
 std::string PeImage::ReadString(DWORD rva) const {

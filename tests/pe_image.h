@@ -77,6 +77,10 @@ class PeImage {
   std::string ReadString(DWORD rva) const;
   template <typename T>
   bool ReadRva(DWORD rva, T* value) const;
+  // The entries of the table a data directory points at, as far as they
+  // can be read.
+  template <typename Entry>
+  std::vector<Entry> ReadTable(int directoryIndex) const;
 
   bool valid = false;
   std::string bytes;

@@ -56,23 +56,23 @@ bool SurvivesCodePage(const wchar_t* value, UINT codePage) {
   // UTF-8 takes no best-fit flag and no used-default flag: it holds every
   // well-formed text, and only a lone surrogate fails it.
   bool utf8 = codePage == Utf8CodePage;
+  DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
   BOOL usedDefault = FALSE;
+  BOOL* usedDefaultFlag = utf8 ? nullptr : &usedDefault;
   int bytes = WideCharToMultiByte(
       /* CodePage */ codePage,
-      /* dwFlags */ utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
+      /* dwFlags */ flags,
       /* lpWideCharStr */ value,
       /* cchWideChar */ characters,
       /* lpMultiByteStr */ nullptr,
       /* cbMultiByte */ 0,
       /* lpDefaultChar */ nullptr,
-      /* lpUsedDefaultChar */ utf8 ? nullptr : &usedDefault);
+      /* lpUsedDefaultChar */ usedDefaultFlag);
   ByteBuffer converted;
   if (bytes <= 0 || usedDefault || !converted.Allocate(static_cast<SIZE_T>(bytes))) {
     return false;
   }
-  WideCharToMultiByte(
-      codePage, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, value, characters,
-      converted.Bytes(), bytes, /* lpDefaultChar */ nullptr, utf8 ? nullptr : &usedDefault);
+  WideCharToMultiByte(codePage, flags, value, characters, converted.Bytes(), bytes, nullptr, usedDefaultFlag);
 
   // Back again: the same text, unit for unit.
   int units = MultiByteToWideChar(codePage, /* dwFlags */ 0, converted.Bytes(), bytes, nullptr, 0);

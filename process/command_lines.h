@@ -34,5 +34,5 @@ void ComposeUpdaterCommandLine(WideStringBuffer& line, const wchar_t* directory,
 void ComposeProductCommandLine(WideStringBuffer& line, const wchar_t* installDirectory);
 
 // True when `value` holds `character`: a double quote, which no file name
-// can, or a ';', which splits Java's class path.
+// can; a ';', which splits Java's class path; a '%', which the shell expands.
 bool Holds(const wchar_t* value, wchar_t character);

@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include "process/command_lines.h"
 #include "support/byte_buffer.h"
 #include "support/failure_codes.h"
 #include "support/log.h"
@@ -69,11 +70,7 @@ void LogElevatedStart(const wchar_t* file, const wchar_t* parameters) {
 // would start whatever lies at the same place under the user's own profile,
 // elevated. True when expansion would change `file`.
 bool ShellWouldRewrite(const wchar_t* file) {
-  bool holdsPercent = false;
-  for (const wchar_t* cursor = file; *cursor != L'\0'; ++cursor) {
-    holdsPercent = holdsPercent || *cursor == L'%';
-  }
-  if (!holdsPercent) {
+  if (!Holds(file, L'%')) {
     return false;
   }
   DWORD size = ExpandEnvironmentStringsW(file, /* lpDst */ nullptr, /* nSize */ 0);
@@ -130,11 +127,11 @@ DWORD StartProcess(
     bool redirectToLog,
     UniqueHandle& child) {
   child.Reset(nullptr);
-  LogStart(commandLine, label, redirectToLog);
   if (lstrlenW(commandLine) > MaxCommandLineLength) {
-    LogFormat(ErrorLine, "CreateProcessW", ErrorCommandLineTooLong);
+    RefuseStart(commandLine, label, redirectToLog, ErrorCommandLineTooLong);
     return ErrorCommandLineTooLong;
   }
+  LogStart(commandLine, label, redirectToLog);
 
   STARTUPINFOEXW startup = {};
   startup.StartupInfo.cb = sizeof(startup);
@@ -202,53 +199,54 @@ DWORD StartElevated(
     WORD showMode,
     UniqueHandle& child) {
   child.Reset(nullptr);
+  DWORD refusal = lstrlenW(file) + ShellLineOverhead + lstrlenW(parameters) > MaxCommandLineLength
+      ? ErrorCommandLineTooLong
+      : ShellWouldRewrite(file) ? ErrorFileNameWouldChange : 0;
+  if (refusal != 0) {
+    RefuseElevatedStart(file, parameters, refusal);
+    return refusal;
+  }
   LogElevatedStart(file, parameters);
 
   const char* failedCall = "ShellExecuteExW";
   DWORD error = 0;
   UniqueHandle process;
-  if (lstrlenW(file) + ShellLineOverhead + lstrlenW(parameters) > MaxCommandLineLength) {
-    error = ErrorCommandLineTooLong;
-  } else if (ShellWouldRewrite(file)) {
-    error = ErrorFileNameWouldChange;
+  // Only this start needs COM, so ole32 is loaded here, from the system
+  // directory alone, rather than by every run through the import table.
+  HMODULE ole32 = LoadLibraryExW(L"ole32.dll", /* hFile */ nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  auto coInitializeEx = reinterpret_cast<decltype(&CoInitializeEx)>(
+      reinterpret_cast<void*>(ole32 != nullptr ? GetProcAddress(ole32, "CoInitializeEx") : nullptr));
+  auto coUninitialize = reinterpret_cast<decltype(&CoUninitialize)>(
+      reinterpret_cast<void*>(ole32 != nullptr ? GetProcAddress(ole32, "CoUninitialize") : nullptr));
+  if (coInitializeEx == nullptr || coUninitialize == nullptr) {
+    failedCall = ole32 == nullptr ? "LoadLibraryExW" : "GetProcAddress";
+    error = LastFailureCode();
   } else {
-    // Only this start needs COM, so ole32 is loaded here, from the system
-    // directory alone, rather than by every run through the import table.
-    HMODULE ole32 = LoadLibraryExW(L"ole32.dll", /* hFile */ nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    auto coInitializeEx = reinterpret_cast<decltype(&CoInitializeEx)>(
-        reinterpret_cast<void*>(ole32 != nullptr ? GetProcAddress(ole32, "CoInitializeEx") : nullptr));
-    auto coUninitialize = reinterpret_cast<decltype(&CoUninitialize)>(
-        reinterpret_cast<void*>(ole32 != nullptr ? GetProcAddress(ole32, "CoUninitialize") : nullptr));
-    if (coInitializeEx == nullptr || coUninitialize == nullptr) {
-      failedCall = ole32 == nullptr ? "LoadLibraryExW" : "GetProcAddress";
-      error = LastFailureCode();
-    } else {
-      // The shell may hand the verb to COM extensions.
-      coInitializeEx(/* pvReserved */ nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // The shell may hand the verb to COM extensions.
+    coInitializeEx(/* pvReserved */ nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
-      SHELLEXECUTEINFOW execute = {};
-      execute.cbSize = sizeof(execute);
-      // Hand back the process to wait for, and never raise an error box: the
-      // update may run with nobody at the screen. A failure is logged instead.
-      execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-      execute.lpVerb = ElevationVerb;
-      execute.lpFile = file;
-      execute.lpParameters = parameters;
-      execute.nShow = showMode;
-      BOOL started = ShellExecuteExW(&execute);
-      error = started ? 0 : LastFailureCode();
-      coUninitialize();
-      process.Reset(execute.hProcess);
+    SHELLEXECUTEINFOW execute = {};
+    execute.cbSize = sizeof(execute);
+    // Hand back the process to wait for, and never raise an error box: the
+    // update may run with nobody at the screen. A failure is logged instead.
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    execute.lpVerb = ElevationVerb;
+    execute.lpFile = file;
+    execute.lpParameters = parameters;
+    execute.nShow = showMode;
+    BOOL started = ShellExecuteExW(&execute);
+    error = started ? 0 : LastFailureCode();
+    coUninitialize();
+    process.Reset(execute.hProcess);
 
-      // The shell may report success without a process (DDE and some
-      // associations); there is then nothing to wait for and no exit code.
-      if (started && execute.hProcess == nullptr) {
-        error = ErrorStartedWithoutProcess;
-      }
+    // The shell may report success without a process (DDE and some
+    // associations); there is then nothing to wait for and no exit code.
+    if (started && execute.hProcess == nullptr) {
+      error = ErrorStartedWithoutProcess;
     }
-    if (ole32 != nullptr) {
-      FreeLibrary(ole32);
-    }
+  }
+  if (ole32 != nullptr) {
+    FreeLibrary(ole32);
   }
   if (error != 0) {
     LogFormat(ErrorLine, failedCall, error);

@@ -157,6 +157,20 @@ bool Check(bool condition, const char* what) {
   return condition;
 }
 
+// A launcher or minimal-program run: it must have started, ended with 0 and
+// restarted the product (and, when sampled, have a CPU time). On failure it
+// says which of these it missed, so that a rare fault can be told apart.
+bool CheckRun(const RunMeasure& run, const std::wstring& productBin, const char* what, bool sampled = false) {
+  bool productStarted = run.started && run.exitCode == 0 && WaitForProductStandin(productBin);
+  bool ok = productStarted && (!sampled || run.cpuMs >= 0);
+  if (!ok) {
+    std::fprintf(stderr, "benchmark run failed: %s (started %d, exit code 0x%08lX, product started %d, CPU %.2f ms)\n",
+                 what, run.started ? 1 : 0, static_cast<unsigned long>(run.exitCode), productStarted ? 1 : 0,
+                 run.cpuMs);
+  }
+  return ok;
+}
+
 std::string Format(const char* format, double value) {
   char text[64];
   std::snprintf(text, sizeof(text), format, value);
@@ -276,11 +290,11 @@ int wmain(int argc, wchar_t** argv) {
     switch (method) {
       case Launcher:
         run = RunMeasured(layout.launcherLine);
-        return Check(run.started && run.exitCode == 0 && WaitForProductStandin(productBin), "launcher run") &&
+        return CheckRun(run, productBin, "launcher run") &&
                (launcherWall.push_back(run.wallMs), true);
       case Floor:
         run = RunMeasured(layout.floorLine);
-        return Check(run.started && run.exitCode == 0 && WaitForProductStandin(productBin), "minimal program") &&
+        return CheckRun(run, productBin, "minimal program") &&
                (floorWall.push_back(run.wallMs), true);
       case Batch:
         run = RunMeasured(layout.batchLine);
@@ -323,11 +337,9 @@ int wmain(int argc, wchar_t** argv) {
     for (int sleep = 0; sleep < SleepCount; ++sleep) {
       ScopedEnvironment sleeping(L"STANDIN_SLEEP_MS", std::to_wstring(sleepMs[sleep]));
       RunMeasure launcher = RunMeasured(layout.launcherLine, nullptr, /* sample */ true);
-      ok = Check(launcher.started && launcher.exitCode == 0 && launcher.cpuMs >= 0 && WaitForProductStandin(productBin),
-                 "launcher run (sampled)") && ok;
+      ok = CheckRun(launcher, productBin, "launcher run (sampled)", /* sampled */ true) && ok;
       RunMeasure floor = RunMeasured(layout.floorLine, nullptr, /* sample */ true);
-      ok = Check(floor.started && floor.exitCode == 0 && floor.cpuMs >= 0 && WaitForProductStandin(productBin),
-                 "minimal program (sampled)") && ok;
+      ok = CheckRun(floor, productBin, "minimal program (sampled)", /* sampled */ true) && ok;
       launcherCpu[sleep].push_back(launcher.cpuMs);
       floorCpu[sleep].push_back(floor.cpuMs);
       if (sleep == Short) {
@@ -353,7 +365,7 @@ int wmain(int argc, wchar_t** argv) {
         unsigned long long copied = 0;
         if (method == ThroughLauncher) {
           run = RunMeasured(layout.launcherLine);
-          ok = Check(run.started && run.exitCode == 0 && WaitForProductStandin(productBin), "launcher run (output)") && ok;
+          ok = CheckRun(run, productBin, "launcher run (output)") && ok;
         } else if (method == StraightToFile) {
           HANDLE log = OpenLogForChildren(layout.log);
           run = RunMeasured(layout.updaterLine, log);

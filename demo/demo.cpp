@@ -1,5 +1,5 @@
 // The launcher's main job, shown on a built-in example: it lays out an
-// installation under the build folder (the launcher with a stand-in Java
+// installation under Program Files (the launcher with a stand-in Java
 // runtime, and a stand-in application), then runs a direct update that
 // succeeds, one that fails and an elevated one, printing for each the exit
 // code, what the run added to the log, the failure record, and whether the
@@ -48,10 +48,12 @@ bool Copy(const std::wstring& builtProgram, const std::wstring& to) {
 }  // namespace
 
 int wmain() {
-  std::wstring root = TestProgramDirectory() + L"..\\demo\\";
-  wchar_t full[MAX_PATH];
-  GetFullPathNameW(root.c_str(), MAX_PATH, full, nullptr);
-  root = full;
+  // Where an installer puts it: an elevated update runs only from a folder
+  // that no other account can change, up to the drive's root (a build
+  // folder under /tmp, say, is not one).
+  wchar_t programFiles[MAX_PATH] = L"C:\\Program Files";
+  GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
+  std::wstring root = std::wstring(programFiles) + L"\\Lindquay demo\\";
   RemoveTree(root);
 
   std::wstring install = root + L"Lindquay";

@@ -2,25 +2,69 @@
 
 #include <windows.h>
 
-// What the elevated instance runs comes from the launcher's own folder: the
-// Java runtime, the DLLs beside it and every jar of the class path. Where
-// ordinary users can change what is there, an elevated update would run
-// their code as administrator; so it is refused.
+#include "support/wide_string_buffer.h"
+
+// The elevated instance runs what lies in and under the launcher's folder:
+// the launcher itself, the Java runtime with every DLL and module of
+// kv-jre, and every jar of kv-lib. It is trusted only when nobody but
+// SYSTEM, Administrators, TrustedInstaller and (where it is the account that
+// runs elevated) the running account can change any of it, or the path to
+// it. Anything else would let another account's code run as administrator.
 
 // Code of the refusal.
 constexpr DWORD ErrorFolderNotTrusted = ERROR_ACCESS_DENIED;
 
-// True when a security descriptor lets any of the broad groups (Everyone,
-// Authenticated Users, Users, INTERACTIVE) change what runs: write or add
-// files, add subfolders, delete children, delete, change permissions or the
-// owner (the generic rights that include them count too), or when one of
-// them owns the object. A descriptor without a DACL grants everyone
-// everything. The invoking user's own rights are not judged: a per-user
-// install is writable by its user by nature.
-bool BroadGroupsCanChange(PSECURITY_DESCRIPTOR descriptor);
+// The rights that change what runs. For a folder: add a file or subfolder,
+// delete a child, delete it, change its permissions or owner. For a file:
+// write or append, delete, change permissions or owner. For a folder on the
+// path to the launcher's: what lets someone move it away and put another in
+// its place.
+constexpr ACCESS_MASK FolderChangingRights =
+    FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
+constexpr ACCESS_MASK FileChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER;
+constexpr ACCESS_MASK PathChangingRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
 
-// Judges the launcher's folder (`directory`, ending in a separator),
-// kv-jre, kv-jre\bin, kv-jre\bin\java.exe and kv-lib. A missing item is
-// passed over: the start fails later on its own. Returns 0, or
-// ErrorFolderNotTrusted, or the code of a descriptor that could not be read.
-DWORD CheckFolderTrusted(const wchar_t* directory);
+// What lets someone outside the trusted accounts change an object.
+struct DescriptorFlaw {
+  enum Kind { None, Owner, Grant, NoDacl, UnknownEntry } kind = None;
+  PSID principal = nullptr;  // Owner, Grant: points into the descriptor
+  ACCESS_MASK rights = 0;    // Grant: the changing rights granted
+  BYTE entryType = 0;        // UnknownEntry: its ACE type
+};
+
+// Judges an object's owner and DACL, in the order an access check walks
+// it. `trustedUser` (may be null) is trusted besides SYSTEM, Administrators
+// and TrustedInstaller. Inherit-only entries apply to children only; a
+// deny cancels a later grant to the very same SID, a conditional deny
+// cancels nothing, a conditional grant counts; OWNER RIGHTS stands for the
+// owner and CREATOR OWNER or GROUP, outside inheritance, for nobody. An
+// entry of any other type, whose layout is not known, is a flaw itself.
+DescriptorFlaw JudgeDescriptor(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK changingRights, PSID trustedUser);
+
+// Judges the launcher (`exePath`), its folder (`exeDirectory`, ending in a
+// separator), every folder and file under kv-jre and kv-lib, and every
+// folder on the path to it, up to the drive's root. A missing item is passed
+// over: the start then fails on its own. So is a reparse point that only
+// stores the file differently (compressed, deduplicated, cloud); a link or
+// mount point, or one whose kind cannot be read, is refused. Judges once:
+// every later call returns the first result.
+class FolderJudgement {
+ public:
+  FolderJudgement() : reason(0) {}
+  FolderJudgement(const FolderJudgement&) = delete;
+  FolderJudgement& operator=(const FolderJudgement&) = delete;
+
+  // Returns 0, ErrorFolderNotTrusted, or the code of a security descriptor
+  // that could not be read.
+  DWORD JudgeOnce(const wchar_t* exePath, const wchar_t* exeDirectory, PSID trustedUser);
+
+  bool IsMade() const { return made; }
+  DWORD Code() const { return code; }
+  // After a refusal: which item, and what makes it untrusted, in one line.
+  const wchar_t* Reason() const { return reason.Text(); }
+
+ private:
+  bool made = false;
+  DWORD code = 0;
+  WideStringBuffer reason;
+};

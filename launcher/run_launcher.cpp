@@ -40,11 +40,20 @@ void CutToDirectory(wchar_t* path) {
 DWORD RunLauncher() {
   ArgumentCursor arguments;
 
-  // Every start removes the invoking party's signal, a refused one too.
-  WideStringBuffer scriptSemaphore(0);
-  scriptSemaphore.Append(ExeDirectory);
-  scriptSemaphore.Append(ScriptSemaphoreName);
-  DeleteFileW(scriptSemaphore.Text());
+  // Every start removes the invoking party's signal, a refused one too. An
+  // elevated process first judges the folder, whatever its arguments, and
+  // deletes nothing in one that others can change: an elevated delete
+  // through a path its owner can redirect (a junction) deletes any file.
+  // Elevated, this account is the one that runs elevated, in every mode.
+  TokenFacts token;
+  ReadTokenFacts(token);
+  FolderJudgement judgement;
+  if (!token.elevated || judgement.JudgeOnce(ExePath, ExeDirectory, token.User()) == 0) {
+    WideStringBuffer scriptSemaphore(0);
+    scriptSemaphore.Append(ExeDirectory);
+    scriptSemaphore.Append(ScriptSemaphoreName);
+    DeleteFileW(scriptSemaphore.Text());
+  }
 
   if (!IsExactly(arguments.Next(), ProtocolVersion)) {
     return ExitBadVersion;
@@ -59,5 +68,5 @@ DWORD RunLauncher() {
   request.passThroughA = arguments.Next();
   request.passThroughB = arguments.Next();
   request.passThroughC = arguments.Next();
-  return RunUpdate(request, ExePath, ExeDirectory);
+  return RunUpdate(request, ExePath, ExeDirectory, token, judgement);
 }

@@ -1,6 +1,5 @@
 #include "launcher/update_run.h"
 
-#include "launcher/folder_trust.h"
 #include "launcher/protocol.h"
 #include "process/ansi_view.h"
 #include "process/command_lines.h"
@@ -18,6 +17,9 @@ constexpr int FieldsBufferSize = 64;
 constexpr SIZE_T MaxAnsiBytesPerUnit = 3;
 // The child command lines rarely need more: no reallocation in a typical run.
 constexpr unsigned long long ChildLineCapacity = 1024;
+// The ways to run code inside a JVM from its environment: every Java
+// launcher reads them, and an elevated one must not.
+constexpr const char* JavaOptionVariables[] = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS"};
 
 // The decisions of the mode table. The updater runs in this process unless
 // the elevated instance is to run it; the product is restarted by the
@@ -47,37 +49,68 @@ DWORD ConvertLikeWsprintf(const wchar_t* value, char* out) {
   return total;
 }
 
+// Removes the Java option variables from this process's environment, which
+// the updater inherits, and logs which were set (never their values).
+DWORD RemoveJavaOptions() {
+  WideStringBuffer removed(0);
+  for (const char* variable : JavaOptionVariables) {
+    WideStringBuffer name(0);
+    name.Append(variable);
+    if (GetEnvironmentVariableW(name.Text(), /* lpBuffer */ nullptr, /* nSize */ 0) == 0) {
+      continue;  // Not set.
+    }
+    if (!SetEnvironmentVariableW(name.Text(), /* lpValue: remove */ nullptr)) {
+      DWORD error = LastFailureCode();
+      LogFormat("Error: SetEnvironmentVariableW: 0x%08X\n", error);
+      return error;
+    }
+    removed.Append(removed.Length() == 0 ? "Removed from the updater's environment: " : ", ");
+    removed.Append(variable);
+  }
+  if (removed.Length() != 0) {
+    removed.AppendCharacter(L'\n');
+    LogText(removed.Text());
+  }
+  return 0;
+}
+
 // Starts the Java updater with its output in the log, on a line that the
-// runtime's ANSI view splits into exactly the values meant.
-DWORD StartUpdater(const UpdateRequest& request, const wchar_t* exeDirectory, UniqueHandle& child) {
+// runtime's ANSI view splits into exactly the values meant, in
+// `workingDirectory` (null: this process's own).
+DWORD StartUpdater(
+    const UpdateRequest& request,
+    const wchar_t* exeDirectory,
+    const wchar_t* workingDirectory,
+    UniqueHandle& child) {
   AnsiView view;
-  DWORD refusal = view.Make(exeDirectory, request, GetACP());
+  WideStringBuffer reason(0);
+  DWORD refusal = view.Make(exeDirectory, request, GetACP(), reason);
   WideStringBuffer line(ChildLineCapacity);
   if (refusal != 0) {
     ComposeUpdaterCommandLine(line, exeDirectory, request);
-    RefuseStart(line.Text(), L"updater", /* redirectToLog */ true, refusal);
+    RefuseStart(line.Text(), L"updater", /* redirectToLog */ true, refusal, reason.Text());
     return refusal;
   }
   ComposeUpdaterCommandLine(line, view.Directory(), view.Request());
-  return StartProcess(line.Text(), L"updater", ShowDefault, /* redirectToLog */ true, child);
+  return StartProcess(line.Text(), L"updater", ShowDefault, /* redirectToLog */ true, workingDirectory, child);
 }
 
-// Starts this launcher again, elevated and hidden, in --child mode.
-// Asks for no elevation that would then be refused: the folder is judged
-// before the prompt, as the elevated instance will judge it again.
+// Starts this launcher again, elevated and hidden, in --child mode, in its
+// own folder. Asks for no elevation that would then be refused: the folder
+// was judged before the prompt, as the elevated instance will judge it again.
 DWORD StartElevatedChild(
     const UpdateRequest& request,
     const wchar_t* exePath,
     const wchar_t* exeDirectory,
+    const FolderJudgement& judgement,
     UniqueHandle& child) {
   WideStringBuffer parameters(ChildLineCapacity);
   ComposeElevatedParameters(parameters, request);
-  DWORD refusal = CheckFolderTrusted(exeDirectory);
-  if (refusal != 0) {
-    RefuseElevatedStart(exePath, parameters.Text(), refusal);
-    return refusal;
+  if (judgement.Code() != 0) {
+    RefuseElevatedStart(exePath, parameters.Text(), judgement.Code(), judgement.Reason());
+    return judgement.Code();
   }
-  return StartElevated(exePath, parameters.Text(), SW_HIDE, child);
+  return StartElevated(exePath, parameters.Text(), exeDirectory, SW_HIDE, child);
 }
 
 // Starts the product without waiting for it. A failed start is logged and
@@ -88,30 +121,52 @@ void StartProduct(const wchar_t* installDirectory) {
   if (Holds(installDirectory, L'"')) {
     // No file name holds a double quote. Passed on, the quote would end the
     // program name early and start whatever its first part names.
-    RefuseStart(line.Text(), L"product", /* redirectToLog */ false, ERROR_INVALID_NAME);
+    RefuseStart(line.Text(), L"product", /* redirectToLog */ false, ERROR_INVALID_NAME,
+                L"installDirectory holds a double quote, which no file name can");
     return;
   }
   UniqueHandle product;
-  StartProcess(line.Text(), L"product", ShowDefault, /* redirectToLog */ false, product);
+  StartProcess(line.Text(), L"product", ShowDefault, /* redirectToLog */ false, /* currentDirectory */ nullptr, product);
 }
 
 }  // namespace
 
-DWORD RunUpdate(const UpdateRequest& request, const wchar_t* exePath, const wchar_t* exeDirectory) {
-  // The elevated instance judges its folder before it writes or starts
-  // anything there: into a folder judged unsafe it writes nothing at all.
-  if (request.mode == UpdateMode::Child) {
-    DWORD refusal = CheckFolderTrusted(exeDirectory);
-    if (refusal != 0) {
-      return refusal;
+DWORD RunUpdate(
+    const UpdateRequest& request,
+    const wchar_t* exePath,
+    const wchar_t* exeDirectory,
+    const TokenFacts& token,
+    FolderJudgement& judgement) {
+  const bool isChild = request.mode == UpdateMode::Child;
+  // An elevated run is judged before anything runs: --elevate before the
+  // prompt, the elevated instance before it writes or starts anything
+  // there. Into a folder judged unsafe it writes nothing at all.
+  if (request.mode != UpdateMode::Direct) {
+    judgement.JudgeOnce(exePath, exeDirectory, SameAccountRunsElevated(request.mode, token) ? token.User() : nullptr);
+    if (isChild && judgement.Code() != 0) {
+      return judgement.Code();
     }
   }
   OpenLog(exeDirectory);
 
   UniqueHandle child;
-  DWORD code = RunsUpdater(request.mode)
-      ? StartUpdater(request, exeDirectory, child)
-      : StartElevatedChild(request, exePath, exeDirectory, child);
+  DWORD code = 0;
+  if (isChild) {
+    // Whatever the elevated update writes belongs to Administrators; it runs
+    // in the folder it was judged in, not wherever the shell started it, and
+    // takes no JVM options from an environment the user may write.
+    code = token.elevated ? MakeAdministratorsDefaultOwner() : 0;
+    if (code != 0) {
+      LogFormat("Error: SetTokenInformation: 0x%08X\n", code);
+      return code;
+    }
+    code = RemoveJavaOptions();
+  }
+  if (code == 0) {
+    code = RunsUpdater(request.mode)
+        ? StartUpdater(request, exeDirectory, isChild ? exeDirectory : nullptr, child)
+        : StartElevatedChild(request, exePath, exeDirectory, judgement, child);
+  }
   if (code != 0) {
     return code;  // Already logged; nothing ran, so no record and no restart.
   }

@@ -2,15 +2,24 @@
 
 #include <windows.h>
 
+#include "launcher/elevation.h"
+#include "launcher/folder_trust.h"
 #include "process/update_request.h"
 #include "support/byte_buffer.h"
 
 // Opens the log beside the launcher, runs the child the mode calls for,
 // waits for it, then writes the failure record or restarts the product.
 // `exePath` is the running launcher's full path and `exeDirectory` its
-// directory, ending in a separator. Returns the child's exit code, or the
-// Windows error code of a start that failed.
-DWORD RunUpdate(const UpdateRequest& request, const wchar_t* exePath, const wchar_t* exeDirectory);
+// directory, ending in a separator. An elevated run (--elevate, --child)
+// first judges the folder, unless `judgement` was made already by this
+// process with the same trust. Returns the child's exit code, or the Windows
+// error code of a start that failed or was refused.
+DWORD RunUpdate(
+    const UpdateRequest& request,
+    const wchar_t* exePath,
+    const wchar_t* exeDirectory,
+    const TokenFacts& token,
+    FolderJudgement& judgement);
 
 // The failure record's third field: "direct" for --direct, "elevated" for the
 // elevated instance.

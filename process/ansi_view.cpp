@@ -2,10 +2,15 @@
 
 #include "process/command_lines.h"
 #include "support/byte_buffer.h"
+#include "support/failure_codes.h"
 
 namespace {
 
 constexpr UINT Utf8CodePage = CP_UTF8;
+// Windows keeps U+0081, U+008D, U+008F, U+0090 and U+009D through 1252 (its
+// five unassigned bytes), but Java's own 1252 decoder reads those bytes as
+// U+FFFD: the whole C1 range counts as lacking there.
+constexpr UINT WesternCodePage = 1252;
 
 // The characters that decide how a command line splits.
 bool IsSplitCharacter(unsigned character) {
@@ -18,14 +23,22 @@ bool Usable(const wchar_t* path, UINT codePage, bool refuseSemicolon) {
 }
 
 // Puts in `form` a name of `path` that survives the view: `path` itself, or
-// its short form. Returns null when neither does (or the path does not
-// exist, and so has no short form).
-const wchar_t* SurvivingForm(const wchar_t* path, WideStringBuffer& form, UINT codePage, bool refuseSemicolon) {
+// its short form. Returns null when neither does, with the short-name call's
+// error in `shortNameError` when it failed (the path does not exist, say),
+// and 0 when the short form does not survive either.
+const wchar_t* SurvivingForm(
+    const wchar_t* path,
+    WideStringBuffer& form,
+    UINT codePage,
+    bool refuseSemicolon,
+    DWORD* shortNameError) {
+  *shortNameError = 0;
   if (Usable(path, codePage, refuseSemicolon)) {
     return path;
   }
   DWORD size = GetShortPathNameW(path, /* lpszShortPath */ nullptr, /* cchBuffer */ 0);
   if (size == 0) {
+    *shortNameError = LastFailureCode();
     return nullptr;
   }
   WideStringBuffer shortPath(size);
@@ -46,6 +59,21 @@ const wchar_t* SurvivingForm(const wchar_t* path, WideStringBuffer& form, UINT c
   return form.Text();
 }
 
+// Says which value the view would change, and returns the code of the refusal.
+DWORD DescribeChanged(WideStringBuffer& reason, const char* name, UINT codePage, bool isPath, DWORD shortNameError) {
+  reason.Append(name);
+  reason.Append(" would reach the Java runtime changed in code page ");
+  reason.AppendNumber(codePage, /* hexadecimal */ false);
+  if (isPath && shortNameError != 0) {
+    reason.Append(", and it has no short name (GetShortPathNameW: ");
+    reason.AppendNumber(shortNameError, /* hexadecimal */ true);
+    reason.AppendCharacter(L')');
+  } else if (isPath) {
+    reason.Append(", and so would its short name");
+  }
+  return ErrorNotInCodePage;
+}
+
 }  // namespace
 
 bool SurvivesCodePage(const wchar_t* value, UINT codePage) {
@@ -55,6 +83,11 @@ bool SurvivesCodePage(const wchar_t* value, UINT codePage) {
   }
   // UTF-8 takes no best-fit flag and no used-default flag: it holds every
   // well-formed text, and only a lone surrogate fails it.
+  for (int index = 0; index < characters && codePage == WesternCodePage; ++index) {
+    if (value[index] >= 0x80 && value[index] <= 0x9F) {
+      return false;
+    }
+  }
   bool utf8 = codePage == Utf8CodePage;
   DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
   BOOL usedDefault = FALSE;
@@ -94,23 +127,41 @@ bool SurvivesCodePage(const wchar_t* value, UINT codePage) {
   return splitCharacters == 0;
 }
 
-DWORD AnsiView::Make(const wchar_t* launcherDirectory, const UpdateRequest& original, UINT codePage) {
+DWORD AnsiView::Make(const wchar_t* launcherDirectory, const UpdateRequest& original, UINT codePage, WideStringBuffer& reason) {
   request = original;
+  DWORD shortNameError = 0;
   // Java cannot escape its class-path separator, and the class path is
   // "{directory}kv-lib\*": a ';' in the directory would split it.
-  directory = SurvivingForm(launcherDirectory, directoryForm, codePage, /* refuseSemicolon */ true);
+  directory = SurvivingForm(launcherDirectory, directoryForm, codePage, /* refuseSemicolon */ true, &shortNameError);
   if (directory == nullptr) {
-    return Holds(launcherDirectory, L';') && SurvivesCodePage(launcherDirectory, codePage)
-        ? ERROR_INVALID_NAME
-        : ErrorNotInCodePage;
+    if (Holds(launcherDirectory, L';') && SurvivesCodePage(launcherDirectory, codePage)) {
+      reason.Append("the launcher's directory holds ';', which would split -classpath, and has no short name without it");
+      return ERROR_INVALID_NAME;
+    }
+    return DescribeChanged(reason, "the launcher's directory", codePage, /* isPath */ true, shortNameError);
   }
-  request.bootSourceDirectory = SurvivingForm(original.bootSourceDirectory, bootForm, codePage, false);
-  request.settingsDirectory = SurvivingForm(original.settingsDirectory, settingsForm, codePage, false);
-  request.installDirectory = SurvivingForm(original.installDirectory, installForm, codePage, false);
-  if (request.bootSourceDirectory == nullptr || request.settingsDirectory == nullptr ||
-      request.installDirectory == nullptr || !SurvivesCodePage(original.passThroughA, codePage) ||
-      !SurvivesCodePage(original.passThroughB, codePage) || !SurvivesCodePage(original.passThroughC, codePage)) {
-    return ErrorNotInCodePage;
+  // The paths may go in their short forms; the pass-through values have none.
+  static constexpr struct {
+    const char* name;
+    const wchar_t* UpdateRequest::*value;
+    WideStringBuffer AnsiView::*form;
+  } values[] = {
+      {"bootSourceDirectory", &UpdateRequest::bootSourceDirectory, &AnsiView::bootForm},
+      {"settingsDirectory", &UpdateRequest::settingsDirectory, &AnsiView::settingsForm},
+      {"installDirectory", &UpdateRequest::installDirectory, &AnsiView::installForm},
+      {"passThroughA", &UpdateRequest::passThroughA, nullptr},
+      {"passThroughB", &UpdateRequest::passThroughB, nullptr},
+      {"passThroughC", &UpdateRequest::passThroughC, nullptr},
+  };
+  for (const auto& value : values) {
+    const wchar_t* text = original.*value.value;
+    bool isPath = value.form != nullptr;
+    const wchar_t* form = isPath ? SurvivingForm(text, this->*value.form, codePage, false, &shortNameError)
+                                 : SurvivesCodePage(text, codePage) ? text : nullptr;
+    if (form == nullptr) {
+      return DescribeChanged(reason, value.name, codePage, isPath, shortNameError);
+    }
+    request.*value.value = form;
   }
   return 0;
 }

@@ -18,8 +18,9 @@ constexpr DWORD ErrorNotInCodePage = ERROR_NO_UNICODE_TRANSLATION;
 // True when `value` converts to `codePage` and back unchanged, with no
 // default character and no best fit, and every '"', '\', space and tab of
 // the converted bytes is one of the value's own (a trail byte of a
-// double-byte character can be a backslash). Under a UTF-8 code page every
-// well-formed value comes through.
+// double-byte character can be a backslash). Under 1252 no character of
+// U+0080-U+009F comes through: Java decodes five of them as U+FFFD. Under a
+// UTF-8 code page every well-formed value comes through.
 bool SurvivesCodePage(const wchar_t* value, UINT codePage);
 
 // The updater's directory and values in forms that the ANSI view keeps
@@ -34,8 +35,9 @@ class AnsiView {
   // `directory` is the launcher's, ending in a separator. Returns 0, or
   // ERROR_INVALID_NAME for a directory whose every form holds a ';' (it
   // would split -classpath), or ErrorNotInCodePage for a value that no form
-  // brings through. The forms are valid only after a 0.
-  DWORD Make(const wchar_t* directory, const UpdateRequest& original, UINT codePage);
+  // brings through; then `reason` says which value, and why. The forms are
+  // valid only after a 0.
+  DWORD Make(const wchar_t* directory, const UpdateRequest& original, UINT codePage, WideStringBuffer& reason);
 
   const wchar_t* Directory() const { return directory; }
   const UpdateRequest& Request() const { return request; }

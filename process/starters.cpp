@@ -118,6 +118,21 @@ const char* InheritOnly(ByteBuffer& attributes, HANDLE* handle) {
   return nullptr;
 }
 
+// The null device, opened so that a child can inherit it.
+HANDLE OpenNullDevice() {
+  SECURITY_ATTRIBUTES inheritable = {};
+  inheritable.nLength = sizeof(inheritable);
+  inheritable.bInheritHandle = TRUE;
+  return CreateFileW(
+      /* lpFileName */ L"NUL",
+      /* dwDesiredAccess */ GENERIC_READ | GENERIC_WRITE,
+      /* dwShareMode */ FILE_SHARE_READ | FILE_SHARE_WRITE,
+      /* lpSecurityAttributes */ &inheritable,
+      /* dwCreationDisposition */ OPEN_EXISTING,
+      /* dwFlagsAndAttributes */ 0,
+      /* hTemplateFile */ nullptr);
+}
+
 }  // namespace
 
 DWORD StartProcess(
@@ -125,60 +140,71 @@ DWORD StartProcess(
     const wchar_t* label,
     WORD showMode,
     bool redirectToLog,
+    const wchar_t* currentDirectory,
     UniqueHandle& child) {
   child.Reset(nullptr);
-  if (lstrlenW(commandLine) > MaxCommandLineLength) {
-    RefuseStart(commandLine, label, redirectToLog, ErrorCommandLineTooLong);
+  unsigned long long length = static_cast<unsigned long long>(lstrlenW(commandLine));
+  if (length > MaxCommandLineLength) {
+    WideStringBuffer reason(0);
+    DescribeTooLong(reason, length);
+    RefuseStart(commandLine, label, redirectToLog, ErrorCommandLineTooLong, reason.Text());
     return ErrorCommandLineTooLong;
   }
   LogStart(commandLine, label, redirectToLog);
 
-  STARTUPINFOEXW startup = {};
-  startup.StartupInfo.cb = sizeof(startup);
-  // With the log as its output, the child inherits the log's handle and no
-  // other: never a handle that whoever started the launcher left
-  // inheritable, such as a pipe it reads until every holder has closed it.
-  // Without a log there is nothing to inherit, and the output is discarded.
-  bool inheritsLog = redirectToLog && LogHandle != nullptr && LogHandle != INVALID_HANDLE_VALUE;
-  // The list holds a pointer to this, not its value: it must outlive the start.
-  HANDLE inherited = LogHandle;
-  ByteBuffer attributes;
-  DWORD creationFlags = 0;
-  if (redirectToLog) {
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdOutput = LogHandle;
-    startup.StartupInfo.hStdError = LogHandle;
-  }
-  if (inheritsLog) {
-    const char* failedCall = InheritOnly(attributes, &inherited);
-    if (failedCall != nullptr) {
+  // The child's standard handles are the log's or the null device's, and
+  // that is the one handle it inherits: never a handle that whoever started
+  // the launcher left inheritable (a pipe it reads until every holder has
+  // closed it), never the caller's standard handles. Null handles would not
+  // do: a console program fills them with its console's. And never
+  // INVALID_HANDLE_VALUE, which is the current-process pseudo-handle: Wine
+  // hands the child a real handle to this process for it.
+  UniqueHandle nullDevice;
+  HANDLE output = LogHandle;
+  if (!redirectToLog || !LogIsOpen()) {
+    nullDevice.Reset(OpenNullDevice());
+    if (!nullDevice.IsValid()) {
       DWORD error = LastFailureCode();
-      LogFormat(ErrorLine, failedCall, error);
+      LogFormat(ErrorLine, "CreateFileW", error);
       return error;
     }
-    startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.Bytes());
-    creationFlags = EXTENDED_STARTUPINFO_PRESENT;
+    output = nullDevice.Get();
   }
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdOutput = output;
+  startup.StartupInfo.hStdError = output;
+  // The updater gets no standard input; the product reads the null device.
+  startup.StartupInfo.hStdInput = redirectToLog ? nullptr : output;
   if (showMode != ShowDefault) {
     startup.StartupInfo.dwFlags |= STARTF_USESHOWWINDOW;
     startup.StartupInfo.wShowWindow = showMode;
   }
+  // The list holds a pointer to this, not its value: it must outlive the start.
+  HANDLE inherited = output;
+  ByteBuffer attributes;
+  const char* failedCall = InheritOnly(attributes, &inherited);
+  if (failedCall != nullptr) {
+    DWORD error = LastFailureCode();
+    LogFormat(ErrorLine, failedCall, error);
+    return error;
+  }
+  startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.Bytes());
   PROCESS_INFORMATION process = {};
   BOOL started = CreateProcessW(
       /* lpApplicationName */ nullptr,
       /* lpCommandLine */ commandLine,
       /* lpProcessAttributes */ nullptr,
       /* lpThreadAttributes */ nullptr,
-      /* bInheritHandles */ inheritsLog ? TRUE : FALSE,
-      /* dwCreationFlags */ creationFlags,
+      /* bInheritHandles */ TRUE,
+      /* dwCreationFlags */ EXTENDED_STARTUPINFO_PRESENT,
       /* lpEnvironment */ nullptr,
-      /* lpCurrentDirectory */ nullptr,
+      /* lpCurrentDirectory */ currentDirectory,
       /* lpStartupInfo */ &startup.StartupInfo,
       /* lpProcessInformation */ &process);
   DWORD error = started ? 0 : LastFailureCode();
-  if (inheritsLog) {
-    DeleteProcThreadAttributeList(startup.lpAttributeList);
-  }
+  DeleteProcThreadAttributeList(startup.lpAttributeList);
   if (!started) {
     LogFormat(ErrorLine, "CreateProcessW", error);
     return error;
@@ -188,22 +214,40 @@ DWORD StartProcess(
   return 0;
 }
 
-void RefuseStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog, DWORD code) {
+void RefuseStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog, DWORD code, const wchar_t* reason) {
   LogStart(commandLine, label, redirectToLog);
+  LogRefusal(reason);
   LogFormat(ErrorLine, "CreateProcessW", code);
+}
+
+void DescribeTooLong(WideStringBuffer& reason, unsigned long long length) {
+  reason.Append("the command line has ");
+  reason.AppendNumber(static_cast<DWORD>(length), /* hexadecimal */ false);
+  reason.Append(" characters, more than the ");
+  reason.AppendNumber(MaxCommandLineLength, /* hexadecimal */ false);
+  reason.Append(" a process can be given");
 }
 
 DWORD StartElevated(
     const wchar_t* file,
     const wchar_t* parameters,
+    const wchar_t* directory,
     WORD showMode,
     UniqueHandle& child) {
   child.Reset(nullptr);
-  DWORD refusal = lstrlenW(file) + ShellLineOverhead + lstrlenW(parameters) > MaxCommandLineLength
-      ? ErrorCommandLineTooLong
-      : ShellWouldRewrite(file) ? ErrorFileNameWouldChange : 0;
+  unsigned long long length = static_cast<unsigned long long>(lstrlenW(file)) + ShellLineOverhead + lstrlenW(parameters);
+  WideStringBuffer reason(0);
+  DWORD refusal = 0;
+  if (length > MaxCommandLineLength) {
+    refusal = ErrorCommandLineTooLong;
+    DescribeTooLong(reason, length);
+  } else if (ShellWouldRewrite(file)) {
+    refusal = ErrorFileNameWouldChange;
+    reason.Append(file);
+    reason.Append(" holds an environment variable that the shell would expand");
+  }
   if (refusal != 0) {
-    RefuseElevatedStart(file, parameters, refusal);
+    RefuseElevatedStart(file, parameters, refusal, reason.Text());
     return refusal;
   }
   LogElevatedStart(file, parameters);
@@ -233,6 +277,7 @@ DWORD StartElevated(
     execute.lpVerb = ElevationVerb;
     execute.lpFile = file;
     execute.lpParameters = parameters;
+    execute.lpDirectory = directory;
     execute.nShow = showMode;
     BOOL started = ShellExecuteExW(&execute);
     error = started ? 0 : LastFailureCode();
@@ -256,8 +301,9 @@ DWORD StartElevated(
   return 0;
 }
 
-void RefuseElevatedStart(const wchar_t* file, const wchar_t* parameters, DWORD code) {
+void RefuseElevatedStart(const wchar_t* file, const wchar_t* parameters, DWORD code, const wchar_t* reason) {
   LogElevatedStart(file, parameters);
+  LogRefusal(reason);
   LogFormat(ErrorLine, "ShellExecuteExW", code);
 }
 

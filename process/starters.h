@@ -4,6 +4,7 @@
 
 #include "support/failure_codes.h"
 #include "support/unique_handle.h"
+#include "support/wide_string_buffer.h"
 
 // Starting children, plainly or through the shell's elevation verb, and
 // waiting for them. Each start is logged with the command it ran; a failure
@@ -30,31 +31,40 @@ constexpr DWORD ErrorFileNameWouldChange = ERROR_INVALID_NAME;
 constexpr WORD ShowDefault = SW_SHOWDEFAULT;
 
 // `commandLine` must be writable: CreateProcessW may write into it. With
-// `redirectToLog`, the child's stdout and stderr are LogHandle, and that is
-// the one handle it inherits; without, it inherits none.
+// `redirectToLog`, the child's stdout and stderr are LogHandle, or the null
+// device when the log is not open; without, its stdin, stdout and stderr
+// are the null device. That one handle is all it inherits: never the
+// standard handles of whoever started the launcher, nor a pseudo-handle.
+// `currentDirectory` null: the child starts in this process's directory.
 DWORD StartProcess(
     wchar_t* commandLine,
     const wchar_t* label,
     WORD showMode,
     bool redirectToLog,
+    const wchar_t* currentDirectory,
     UniqueHandle& child);
 
 // Logs a start that was refused before it reached the system, just as a
-// failed StartProcess logs it.
-void RefuseStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog, DWORD code);
+// failed StartProcess logs it, with the line that says why before the error.
+void RefuseStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog, DWORD code, const wchar_t* reason);
 
-// Runs `file` with the "runas" verb, which raises the elevation prompt. Loads
-// ole32 from the system directory for the call; a failed load fails the
-// start, logged with the call that failed.
+// Runs `file` with the "runas" verb, which raises the elevation prompt, in
+// `directory`. Loads ole32 from the system directory for the call; a failed
+// load fails the start, logged with the call that failed.
 DWORD StartElevated(
     const wchar_t* file,
     const wchar_t* parameters,
+    const wchar_t* directory,
     WORD showMode,
     UniqueHandle& child);
 
 // Logs an elevated start that was refused before it reached the shell, just
-// as a failed StartElevated logs it.
-void RefuseElevatedStart(const wchar_t* file, const wchar_t* parameters, DWORD code);
+// as a failed StartElevated logs it, with the line that says why before the
+// error.
+void RefuseElevatedStart(const wchar_t* file, const wchar_t* parameters, DWORD code, const wchar_t* reason);
+
+// The reason for a line over MaxCommandLineLength: its length and the limit.
+void DescribeTooLong(WideStringBuffer& reason, unsigned long long length);
 
 // Waits without a time limit, logs the child's exit code and puts it in
 // `exitCode`. Returns 0, or the error code of a wait or query that failed,

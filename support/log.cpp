@@ -11,9 +11,15 @@ HANDLE LogHandle = nullptr;
 namespace {
 
 constexpr const char* LogFileName = "kv-out.txt";
+constexpr const char* RefusalPrefix = "Refused: ";
 constexpr int MaxUtf8BytesPerUnit = 3;
 // wvsprintfA writes at most 1024 bytes and a terminator.
 constexpr int FormattedLineBytes = 1025;
+
+void WriteBytes(HANDLE file, const char* bytes, DWORD count) {
+  DWORD written = 0;
+  WriteFile(file, bytes, count, &written, /* lpOverlapped */ nullptr);
+}
 
 void LogBytes(const char* bytes, DWORD count) {
   // Another process may have written through its own handle since our last
@@ -22,8 +28,36 @@ void LogBytes(const char* bytes, DWORD count) {
   // file passes 4 GiB and the write would land over older text.
   LONG distanceHigh = 0;
   SetFilePointer(LogHandle, /* lDistanceToMove */ 0, &distanceHigh, FILE_END);
-  DWORD written = 0;
-  WriteFile(LogHandle, bytes, count, &written, /* lpOverlapped */ nullptr);
+  WriteBytes(LogHandle, bytes, count);
+}
+
+// Writes the UTF-8 form of `text` at the log's end, or into `file`.
+void WriteText(const wchar_t* text, HANDLE file) {
+  int characters = lstrlenW(text);
+  // A UTF-16 unit takes at most 3 bytes in UTF-8 (a pair of them takes 4),
+  // so one conversion into a block of that size does.
+  if (characters == 0 || characters > INT_MAX / MaxUtf8BytesPerUnit) {
+    return;
+  }
+  int capacity = characters * MaxUtf8BytesPerUnit;
+  ByteBuffer utf8;
+  if (!utf8.Allocate(static_cast<SIZE_T>(capacity))) {
+    return;  // Logging never ends the launcher: this text is lost, nothing else.
+  }
+  int bytes = WideCharToMultiByte(
+      /* CodePage */ CP_UTF8,
+      /* dwFlags */ 0,
+      /* lpWideCharStr */ text,
+      /* cchWideChar */ characters,
+      /* lpMultiByteStr */ utf8.Bytes(),
+      /* cbMultiByte */ capacity,
+      /* lpDefaultChar */ nullptr,
+      /* lpUsedDefaultChar */ nullptr);
+  if (file == LogHandle) {
+    LogBytes(utf8.Bytes(), static_cast<DWORD>(bytes));
+  } else {
+    WriteBytes(file, utf8.Bytes(), static_cast<DWORD>(bytes));
+  }
 }
 
 }  // namespace
@@ -49,29 +83,17 @@ void OpenLog(const wchar_t* directory) {
       /* hTemplateFile */ nullptr);
 }
 
-void LogText(const wchar_t* text) {
-  int characters = lstrlenW(text);
-  // A UTF-16 unit takes at most 3 bytes in UTF-8 (a pair of them takes 4),
-  // so one conversion into a block of that size does.
-  if (characters == 0 || characters > INT_MAX / MaxUtf8BytesPerUnit) {
-    return;
-  }
-  int capacity = characters * MaxUtf8BytesPerUnit;
-  ByteBuffer utf8;
-  if (!utf8.Allocate(static_cast<SIZE_T>(capacity))) {
-    return;  // Logging never ends the launcher: this text is lost, nothing else.
-  }
-  int bytes = WideCharToMultiByte(
-      /* CodePage */ CP_UTF8,
-      /* dwFlags */ 0,
-      /* lpWideCharStr */ text,
-      /* cchWideChar */ characters,
-      /* lpMultiByteStr */ utf8.Bytes(),
-      /* cbMultiByte */ capacity,
-      /* lpDefaultChar */ nullptr,
-      /* lpUsedDefaultChar */ nullptr);
-  LogBytes(utf8.Bytes(), static_cast<DWORD>(bytes));
+bool LogIsOpen() { return LogHandle != nullptr && LogHandle != INVALID_HANDLE_VALUE; }
+
+void LogRefusal(const wchar_t* reason) {
+  WideStringBuffer line(0);
+  line.Append(RefusalPrefix);
+  line.Append(reason);
+  line.AppendCharacter(L'\n');
+  WriteText(line.Text(), LogIsOpen() ? LogHandle : GetStdHandle(STD_ERROR_HANDLE));
 }
+
+void LogText(const wchar_t* text) { WriteText(text, LogHandle); }
 
 void LogText(const char* ascii) {
   DWORD bytes = 0;

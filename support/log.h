@@ -20,6 +20,14 @@ void LogText(const wchar_t* text);
 // Appends ASCII text as it is: it is its own UTF-8 form.
 void LogText(const char* ascii);
 
+// True once OpenLog has opened the file.
+bool LogIsOpen();
+
+// Logs why the launcher refused something, as one line "Refused: <reason>",
+// just before the error line of the refusal. Without a log it goes to
+// standard error instead: the invoking party's only other channel.
+void LogRefusal(const wchar_t* reason);
+
 // For short lines only (wvsprintfA stops at 1024 characters): labels and
 // codes. The format is ASCII, and so must be what it formats (a wide %S
 // argument is converted to the ANSI code page): the line is written as it

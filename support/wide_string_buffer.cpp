@@ -38,8 +38,33 @@ void WideStringBuffer::Append(const char* ascii) {
 }
 
 void WideStringBuffer::AppendCharacter(wchar_t c) {
-  const wchar_t single[2] = {c, L'\0'};
-  Append(single);
+  if (capacity < length + 2) {
+    Reserve(length + 2);
+  }
+  text[length++] = c;
+  text[length] = L'\0';
+}
+
+void WideStringBuffer::AppendNumber(DWORD value, bool hexadecimal) {
+  const DWORD base = hexadecimal ? 16 : 10;
+  wchar_t digits[11] = {};
+  int first = 10;  // digits[10] stays the terminator
+  // Hexadecimal always takes eight digits, as the log's codes do.
+  for (int count = 0; value != 0 || count == 0 || (hexadecimal && count < 8); ++count, value /= base) {
+    DWORD digit = value % base;
+    digits[--first] = static_cast<wchar_t>(digit < 10 ? L'0' + digit : L'A' + digit - 10);
+  }
+  if (hexadecimal) {
+    Append("0x");
+  }
+  Append(digits + first);
+}
+
+void WideStringBuffer::Truncate(unsigned long long newLength) {
+  if (newLength < length) {
+    length = newLength;
+    text[length] = L'\0';
+  }
 }
 
 void WideStringBuffer::Reserve(unsigned long long minimum) {

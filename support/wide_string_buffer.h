@@ -21,7 +21,13 @@ class WideStringBuffer {
   // Appends ASCII text, widened: the program's fixed texts are kept as
   // bytes, half the size of their UTF-16 form.
   void Append(const char* ascii);
+  // Any character, L'\0' too: a list of paths is kept as terminated texts
+  // one after the other.
   void AppendCharacter(wchar_t c);
+  // `value` in decimal, or as "0x" and eight upper-case hexadecimal digits.
+  void AppendNumber(DWORD value, bool hexadecimal);
+  // Cuts the text back to its first `newLength` characters.
+  void Truncate(unsigned long long newLength);
 
   // Grows the block to max(2 x capacity, minimum) characters, terminator
   // included, and moves the text into it.

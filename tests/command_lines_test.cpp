@@ -152,6 +152,9 @@ TEST(AnsiView, KeepsOnlyWhatTheCodePageHoldsExactly) {
       {L"\u5f20\u4f1f", 1252, false},                           // '?'
       {L"\U0001F600", 1252, false},
       {L"\uff3c", 1252, false},                                  // best fit: '\'
+      {L"set\u0081x", 1252, false},  // kept by Windows, read as U+FFFD by Java's own decoder
+      {L"\u009f", 1252, false},
+      {L"set\u0081x", CP_UTF8, true},
       {L"\u5f20\u4f1f", 936, true},
       {L"\u8868\"", 932, false},  // its trail byte is a backslash, which would escape the quote
       {L"\u3042\u3044", 932, true},
@@ -172,7 +175,8 @@ TEST(AnsiView, GivesPathsTheCodePageLacksInTheirShortFormAndRefusesTheRest) {
   const wchar_t* six[6] = {boot.c_str(), L"S", L"I", L"A", L"P", L"C"};
 
   AnsiView view;
-  ASSERT_EQ(view.Make(app.c_str(), RequestOf(UpdateMode::Direct, six), 1252), 0u);
+  WideStringBuffer reason(0);
+  ASSERT_EQ(view.Make(app.c_str(), RequestOf(UpdateMode::Direct, six), 1252, reason), 0u);
   const std::wstring directory = view.Directory();
   EXPECT_NE(directory, app);
   EXPECT_EQ(directory.back(), L'\\');
@@ -188,11 +192,25 @@ TEST(AnsiView, GivesPathsTheCodePageLacksInTheirShortFormAndRefusesTheRest) {
   // never a path.
   const std::wstring missing = scratch.Path() + L"\u0141missing";
   const wchar_t* missingBoot[6] = {missing.c_str(), L"S", L"I", L"A", L"P", L"C"};
-  EXPECT_EQ(view.Make(app.c_str(), RequestOf(UpdateMode::Direct, missingBoot), 1252), ErrorNotInCodePage);
   const wchar_t* outsidePassThrough[6] = {L"B", L"S", L"I", L"A", L"\u5f20", L"C"};
-  EXPECT_EQ(view.Make(app.c_str(), RequestOf(UpdateMode::Direct, outsidePassThrough), 1252), ErrorNotInCodePage);
   const wchar_t* plainSix[6] = {L"B", L"S", L"I", L"A", L"P", L"C"};
   const std::wstring missingApp = scratch.Path() + L"gone;away\\";
-  EXPECT_EQ(view.Make(missingApp.c_str(), RequestOf(UpdateMode::Direct, plainSix), 1252),
-            static_cast<DWORD>(ERROR_INVALID_NAME));
+  const struct {
+    const std::wstring& directory;
+    const wchar_t* const* six;
+    DWORD code;
+    const wchar_t* reason;  // the refusal's reason line names the value and why
+  } refused[] = {
+      {app, missingBoot, ErrorNotInCodePage,
+       L"bootSourceDirectory would reach the Java runtime changed in code page 1252, and it has no short name "
+       L"(GetShortPathNameW: 0x00000002)"},
+      {app, outsidePassThrough, ErrorNotInCodePage, L"passThroughB would reach the Java runtime changed in code page 1252"},
+      {missingApp, plainSix, ERROR_INVALID_NAME,
+       L"the launcher's directory holds ';', which would split -classpath, and has no short name without it"},
+  };
+  for (const auto& r : refused) {
+    WideStringBuffer why(0);
+    EXPECT_EQ(view.Make(r.directory.c_str(), RequestOf(UpdateMode::Direct, r.six), 1252, why), r.code);
+    EXPECT_STREQ(why.Text(), r.reason);
+  }
 }

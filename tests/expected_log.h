@@ -26,6 +26,14 @@ inline std::string LoggedExit(DWORD code) {
   return line;
 }
 
+// The line that says why a start was refused, before its error line.
+inline std::string LoggedRefusal(const std::string& reason) { return "Refused: " + reason + "\n"; }
+
+// The reason for a child line of `length` characters, over the limit.
+inline std::string TooLongReason(size_t length) {
+  return "the command line has " + std::to_string(length) + " characters, more than the 32766 a process can be given";
+}
+
 inline std::string LoggedError(const char* call, DWORD code) {
   char line[96];
   wsprintfA(line, "Error: %s: 0x%08X\n", call, code);

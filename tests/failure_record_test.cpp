@@ -68,6 +68,14 @@ TEST(FailureRecordText, HoldsAPassThroughOfAnyLengthWhole) {
   EXPECT_EQ(record.substr(0, 23), "java,0x00000007,direct,");
   EXPECT_EQ(record.substr(23, 6000), std::string(value.begin(), value.end() - 1));
   EXPECT_EQ(record.back(), '\xE9');
+
+  // Under a double-byte or UTF-8 ANSI code page a CJK character takes up to
+  // three bytes: the buffer must have room for that, whatever this run's
+  // code page makes of it.
+  const std::wstring cjk(400, L'\u5f20');
+  ByteBuffer buffer;
+  FormatFailureRecord(buffer, 7, Direct, cjk.c_str());
+  EXPECT_GE(buffer.Capacity(), 23u + Narrow(cjk, CP_UTF8).size());
 }
 
 TEST_F(FailureRecordFile, IsWrittenAndThenReplacedNotAppended) {

@@ -1,6 +1,8 @@
-// The judgement of the launcher's folder, on security descriptors written in
-// SDDL: Wine keeps only what Unix mode bits can say, so finer descriptors
-// are judged here rather than read from files.
+// The judgement of what the elevated run executes: security descriptors
+// written in SDDL (Wine keeps only what Unix mode bits can say, so finer
+// descriptors are judged here rather than read from files), the token facts
+// that decide whether the running account counts, and every kind of item
+// the judgement walks, laid out for real.
 #include "launcher/folder_trust.h"
 
 #include <gtest/gtest.h>
@@ -8,23 +10,20 @@
 #include <sddl.h>
 
 #include <string>
+#include <vector>
 
+#include "launcher/elevation.h"
 #include "tests/test_support.h"
 
 namespace {
 
-bool Judge(const wchar_t* sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
-      << Utf8(sddl);
-  bool changeable = BroadGroupsCanChange(descriptor);
-  LocalFree(descriptor);
-  return changeable;
-}
+constexpr const wchar_t* RunningAccount = L"S-1-5-21-1-2-3-1001";
+constexpr BYTE Unchanged = 0;
 
-// Program Files as Windows sets it up: administrators, SYSTEM and the
-// installer service may change it; Users, like the app containers, read and
-// execute; CREATOR OWNER's full control applies to children only.
+// Program Files as Windows sets it up: TrustedInstaller owns it;
+// administrators, SYSTEM and the installer service may change it; Users,
+// like the app containers, read and execute; CREATOR OWNER's full control
+// applies to children only.
 constexpr const wchar_t* ProgramFiles =
     L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464G:SY"
     L"D:PAI(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)"
@@ -32,54 +31,160 @@ constexpr const wchar_t* ProgramFiles =
     L"(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
     L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)(A;OICIIO;GXGR;;;AC)";
 
+// Judges `sddl`, with its first ACE's type changed to `firstType` unless
+// Unchanged: Wine's SDDL parser knows no conditional or object ACEs.
+bool Trusted(const wchar_t* sddl, ACCESS_MASK rights, const wchar_t* trustedUser, BYTE firstType) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+      << Utf8(sddl);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  void* first = nullptr;
+  if (firstType != Unchanged && GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) &&
+      GetAce(dacl, 0, &first)) {
+    static_cast<ACE_HEADER*>(first)->AceType = firstType;
+  }
+  PSID user = nullptr;
+  if (trustedUser != nullptr) {
+    ConvertStringSidToSidW(trustedUser, &user);
+  }
+  bool trusted = JudgeDescriptor(descriptor, rights, user).kind == DescriptorFlaw::None;
+  LocalFree(user);
+  LocalFree(descriptor);
+  return trusted;
+}
+
 }  // namespace
 
-TEST(FolderTrust, RefusesWhatBroadGroupsCanChangeAndOnlyThat) {
+TEST(FolderTrust, TrustsOnlyWhatNoOtherAccountCanChange) {
+  const ACCESS_MASK Folder = FolderChangingRights, File = FileChangingRights, Path = PathChangingRights;
   const struct {
     const wchar_t* sddl;
-    bool changeable;
+    ACCESS_MASK rights;
+    const wchar_t* trustedUser;
+    BYTE firstType;
+    bool trusted;
   } cases[] = {
-      {ProgramFiles, false},
-      {L"O:BAD:(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1301bf;;;S-1-5-21-1-2-3-1001)", false},  // one user's own rights
-      {L"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;BU)", true},                               // Users may modify
-      {L"O:BAD:(A;;FA;;;BA)(A;;FW;;;WD)", true},                                    // Everyone may write
-      {L"O:BAD:(A;;FA;;;BA)(A;;0x2;;;AU)", true},                                   // Authenticated Users add files
-      {L"O:BAD:(A;;FA;;;BA)(A;;0x4;;;IU)", true},                                   // INTERACTIVE adds folders
-      {L"O:BAD:(A;;FA;;;BA)(A;;0x40;;;BU)", true},                                  // delete children
-      {L"O:BAD:(A;;FA;;;BA)(A;;SD;;;WD)", true},                                    // delete
-      {L"O:BAD:(A;;FA;;;BA)(A;;WD;;;BU)", true},                                    // change permissions
-      {L"O:BAD:(A;;FA;;;BA)(A;;WO;;;AU)", true},                                    // change owner
-      {L"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", true},                                    // generic write
-      {L"O:BAD:(A;;FA;;;BA)(A;;GA;;;BU)", true},                                    // generic all
-      {L"O:BAD:(A;;FA;;;BA)(A;OICIIO;GA;;;BU)(A;;0x1200a9;;;BU)", false},           // children only
-      {L"O:BAD:(D;;FA;;;WD)(A;;FA;;;BA)(A;;0x1301bf;;;BU)", false},                 // denied before granted
-      {L"O:BAD:(A;;0x1301bf;;;BU)(D;;FA;;;WD)", true},                              // granted before denied
-      {L"O:BUD:(A;;FA;;;BA)", true},                                                // Users own it
-      {L"O:BA", true},                                                              // no DACL at all
-      {L"O:BAD:", false},                                                           // an empty DACL
+      {ProgramFiles, Folder, nullptr, Unchanged, true},
+      {L"O:BAD:(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1301bf;;;S-1-5-21-1-2-3-1001)", Folder, nullptr, Unchanged, false},  // one user's own rights
+      {L"O:BAD:(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1301bf;;;S-1-5-21-1-2-3-1001)", Folder, RunningAccount, Unchanged, true},
+      {L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;S-1-5-21-1-2-3-1001)", Folder, RunningAccount, Unchanged, true},
+      {L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;SY)", Folder, nullptr, Unchanged, false},  // that account owns it
+      {L"O:AND:(A;;FA;;;SY)(A;;FA;;;AN)", Folder, RunningAccount, Unchanged, false},  // Anonymous Logon owns it
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x2;;;S-1-5-21-1-2-3-1002)", File, RunningAccount, Unchanged, false},  // write data
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x1200a9;;;S-1-5-21-1-2-3-1002)", File, nullptr, Unchanged, true},  // read only
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;BU)", Folder, nullptr, Unchanged, false},  // Users may modify
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x4;;;AU)", Folder, nullptr, Unchanged, false},  // add subfolders, as on C:\ ...
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x4;;;AU)", Path, nullptr, Unchanged, true},     // ... which replaces nothing
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x40;;;IU)", Path, nullptr, Unchanged, false},   // delete children
+      {L"O:BAD:(A;;FA;;;BA)(A;;SD;;;WD)", Folder, nullptr, Unchanged, false},
+      {L"O:BAD:(A;;FA;;;BA)(A;;WD;;;BU)", Folder, nullptr, Unchanged, false},   // change permissions
+      {L"O:BAD:(A;;FA;;;BA)(A;;WO;;;AU)", File, nullptr, Unchanged, false},     // change owner
+      {L"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", File, nullptr, Unchanged, false},     // generic write
+      {L"O:BAD:(A;;FA;;;BA)(A;;GA;;;BG)", Folder, nullptr, Unchanged, false},   // generic all, to Guests
+      {L"O:BAD:(A;;FA;;;BA)(A;OICIIO;GA;;;BU)(A;;0x1200a9;;;BU)", Folder, nullptr, Unchanged, true},  // children only
+      {L"O:BAD:(D;;FA;;;BU)(A;;FA;;;BA)(A;;0x1301bf;;;BU)", Folder, nullptr, Unchanged, true},   // denied first
+      {L"O:BAD:(D;;FA;;;WD)(A;;FA;;;BA)(A;;0x1301bf;;;BU)", Folder, nullptr, Unchanged, false},  // to another SID
+      {L"O:BAD:(D;;FA;;;IU)(A;;0x1301bf;;;BU)", Folder, nullptr, Unchanged, false},  // batch logons hold Users
+      {L"O:BAD:(A;;0x1301bf;;;BU)(D;;FA;;;BU)", Folder, nullptr, Unchanged, false},  // granted before denied
+      {L"O:BAD:(D;;FA;;;BU)(A;;0x1301bf;;;BU)", Folder, nullptr, ACCESS_DENIED_CALLBACK_ACE_TYPE, false},
+      {L"O:BAD:(A;;0x1301bf;;;WD)", Folder, nullptr, ACCESS_ALLOWED_CALLBACK_ACE_TYPE, false},  // conditional grant
+      {L"O:BAD:(A;;0x1200a9;;;WD)", Folder, nullptr, ACCESS_ALLOWED_OBJECT_ACE_TYPE, false},     // unknown layout
+      {L"O:BAD:(A;;FA;;;S-1-3-4)", Folder, nullptr, Unchanged, true},  // OWNER RIGHTS: the owner
+      {L"O:BAD:(A;;FA;;;CO)", Folder, nullptr, Unchanged, true},       // CREATOR OWNER here: nobody
+      {L"O:BUD:(A;;FA;;;BA)", Folder, nullptr, Unchanged, false},      // Users own it
+      {L"O:BA", Folder, nullptr, Unchanged, false},                    // no DACL at all
+      {L"O:BAD:", Folder, nullptr, Unchanged, true},                   // an empty DACL
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Judge(c.sddl), c.changeable) << Utf8(c.sddl);
+    EXPECT_EQ(Trusted(c.sddl, c.rights, c.trustedUser, c.firstType), c.trusted)
+        << Utf8(c.sddl) << " type " << int(c.firstType) << " trusting " << (c.trustedUser ? Utf8(c.trustedUser) : "");
   }
   // A present but null DACL grants everyone everything.
   SECURITY_DESCRIPTOR nullDacl;
   InitializeSecurityDescriptor(&nullDacl, SECURITY_DESCRIPTOR_REVISION);
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(administrators);
+  CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size);
+  SetSecurityDescriptorOwner(&nullDacl, administrators, /* bOwnerDefaulted */ FALSE);
   SetSecurityDescriptorDacl(&nullDacl, /* bDaclPresent */ TRUE, /* pDacl */ nullptr, /* bDaclDefaulted */ FALSE);
-  EXPECT_TRUE(BroadGroupsCanChange(&nullDacl));
+  EXPECT_EQ(JudgeDescriptor(&nullDacl, FolderChangingRights, nullptr).kind, DescriptorFlaw::NoDacl);
 }
 
-TEST(FolderTrust, PassesOverMissingItemsAndRefusesAnEveryoneWritableOne) {
+TEST(FolderTrust, TrustsTheRunningAccountOnlyWhereItIsTheOneThatRunsElevated) {
+  const struct {
+    UpdateMode mode;
+    TOKEN_ELEVATION_TYPE type;
+    bool inAdministrators;
+    bool linkedUserIsSame;
+    bool same;
+  } cases[] = {
+      {UpdateMode::Child, TokenElevationTypeDefault, false, false, true},
+      {UpdateMode::Elevate, TokenElevationTypeFull, true, false, true},
+      {UpdateMode::Elevate, TokenElevationTypeDefault, true, false, true},     // UAC off, an administrator
+      {UpdateMode::Elevate, TokenElevationTypeDefault, false, false, false},   // a standard user
+      {UpdateMode::Elevate, TokenElevationTypeLimited, false, true, true},     // a split administrator token
+      {UpdateMode::Elevate, TokenElevationTypeLimited, false, false, false},   // elevation to a separate account
+  };
+  for (const auto& c : cases) {
+    TokenFacts facts;
+    facts.elevationType = c.type;
+    facts.inAdministrators = c.inAdministrators;
+    facts.linkedUserIsSame = c.linkedUserIsSame;
+    EXPECT_EQ(SameAccountRunsElevated(c.mode, facts), c.same) << int(c.type) << " " << c.inAdministrators;
+  }
+  TokenFacts wine;
+  ReadTokenFacts(wine);
+  EXPECT_TRUE(wine.elevated && wine.elevationType == TokenElevationTypeFull && wine.User() != nullptr)
+      << "Wine runs every process with a full administrator token";
+}
+
+TEST(FolderTrust, RefusesEveryKindOfItemThatOthersCanChange) {
   ScratchDirectory scratch;
-  EXPECT_EQ(CheckFolderTrusted(scratch.Path().c_str()), 0u);
-  std::wstring lib = scratch.Path() + L"kv-lib";
-  ASSERT_TRUE(CreateDirectoryW(lib.c_str(), nullptr));
-  EXPECT_EQ(CheckFolderTrusted(scratch.Path().c_str()), 0u);
-  // Wine keeps what the Unix mode bits can say: Everyone's write becomes the
-  // "other" write bit, and is read back as such.
-  PSECURITY_DESCRIPTOR writable = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &writable, nullptr));
-  ASSERT_TRUE(SetFileSecurityW(lib.c_str(), DACL_SECURITY_INFORMATION, writable));
-  LocalFree(writable);
-  EXPECT_EQ(CheckFolderTrusted(scratch.Path().c_str()), ErrorFolderNotTrusted);
+  const std::wstring app = scratch.Path() + L"app\\";
+  for (const wchar_t* folder : {L"", L"kv-jre", L"kv-jre\\bin", L"kv-jre\\bin\\server", L"kv-lib"}) {
+    ASSERT_TRUE(CreateDirectoryW((app + folder).c_str(), nullptr));
+  }
+  for (const wchar_t* file : {L"lindquay-updater.exe", L"kv-jre\\bin\\java.exe", L"kv-jre\\bin\\server\\jvm.dll",
+                              L"kv-lib\\updater.jar"}) {
+    WriteBytes(app + file, "x");
+  }
+  TokenFacts token;
+  ReadTokenFacts(token);
+  auto judge = [&](std::wstring* reason) {
+    FolderJudgement judgement;
+    DWORD code = judgement.JudgeOnce((app + L"lindquay-updater.exe").c_str(), app.c_str(), token.User());
+    *reason = judgement.Reason() != nullptr ? judgement.Reason() : L"";
+    return code;
+  };
+  std::wstring reason;
+  ASSERT_EQ(judge(&reason), 0u) << Utf8(reason);
+
+  const std::wstring items[] = {scratch.Path(), app, app + L"lindquay-updater.exe", app + L"kv-jre",
+                                app + L"kv-jre\\bin\\java.exe", app + L"kv-jre\\bin\\server\\jvm.dll",
+                                app + L"kv-lib", app + L"kv-lib\\updater.jar"};
+  for (const std::wstring& item : items) {
+    std::vector<BYTE> original(4096);
+    DWORD needed = 0;
+    ASSERT_TRUE(GetFileSecurityW(item.c_str(), DACL_SECURITY_INFORMATION, original.data(), 4096, &needed));
+    PSECURITY_DESCRIPTOR writable = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &writable, nullptr));
+    ASSERT_TRUE(SetFileSecurityW(item.c_str(), DACL_SECURITY_INFORMATION, writable));  // Unix mode 0777
+    LocalFree(writable);
+    EXPECT_EQ(judge(&reason), ErrorFolderNotTrusted) << Utf8(item);
+    std::wstring named = item.back() == L'\\' ? item.substr(0, item.size() - 1) : item;
+    EXPECT_EQ(reason.rfind(named + L" may be changed by S-1-1-0 (Everyone): ", 0), 0u) << Utf8(reason);
+    SetFileSecurityW(item.c_str(), DACL_SECURITY_INFORMATION, original.data());
+  }
+
+  // A link leads where the parents go unjudged; Wine cannot read its tag.
+  ASSERT_TRUE(RunOnHost("/bin/ln -s %s %s", {app + L"kv-jre", app + L"kv-lib\\linked"},
+                        [](const std::wstring& link) { return FileExists(link); }));
+  EXPECT_EQ(judge(&reason), ErrorFolderNotTrusted);
+  EXPECT_EQ(reason, app + L"kv-lib\\linked is a reparse point whose tag cannot be read");
+
+  FolderJudgement remote;
+  EXPECT_EQ(remote.JudgeOnce(L"\\\\server\\share\\lindquay-updater.exe", L"\\\\server\\share\\", nullptr),
+            ErrorFolderNotTrusted);
+  EXPECT_STREQ(remote.Reason(), L"\\\\server\\share\\lindquay-updater.exe is not on a local drive");
 }

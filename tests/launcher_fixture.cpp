@@ -1,5 +1,7 @@
 #include "tests/launcher_fixture.h"
 
+#include <sddl.h>
+
 namespace {
 
 std::string Ansi(const std::wstring& text) { return Narrow(text, CP_ACP); }
@@ -57,6 +59,38 @@ bool LauncherRun::HeldByCodePage(const std::vector<std::wstring>& values) {
     }
   }
   return true;
+}
+
+std::string LauncherRun::WithoutReason(const std::string& log) {
+  size_t start = log.rfind("Refused: ");
+  size_t end = log.find('\n', start);
+  if (start == std::string::npos || (start != 0 && log[start - 1] != '\n') || end == std::string::npos) {
+    return log + "[no line that says why]";
+  }
+  return log.substr(0, start) + log.substr(end + 1);
+}
+
+void LauncherRun::LetEveryoneChange(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR writable = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &writable, nullptr));
+  ASSERT_TRUE(SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, writable)) << Utf8(path);
+  LocalFree(writable);
+}
+
+void LauncherRun::GiveToAnotherAccount(const std::wstring& path) {
+  ASSERT_TRUE(RunOnHost("/bin/chown nobody %s", {path}, [](const std::wstring& owned) {
+    BYTE descriptor[4096];
+    DWORD needed = 0;
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    return GetFileSecurityW(owned.c_str(), OWNER_SECURITY_INFORMATION, descriptor, sizeof(descriptor), &needed) &&
+           GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && IsWellKnownSid(owner, WinAnonymousSid);
+  })) << "giving a folder another owner takes a run as root";
+}
+
+std::wstring LauncherRun::JavaDirectory() const {
+  std::string bytes = ReadBytes(app + L"kv-jre\\bin\\java-directory.txt");
+  return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
 }
 
 std::wstring LauncherRun::ShortName(const std::wstring& path) {

@@ -73,6 +73,14 @@ class LauncherRun : public ::testing::Test {
   std::string RefusedLines(const std::wstring& mode, const std::vector<std::wstring>& values, DWORD code) const {
     return StartLines(mode, values) + LoggedError("CreateProcessW", code) + FirstInstanceExitLines(mode, code);
   }
+  // `log` without the one line that says why a start was refused; marked
+  // when it has none, so that it never equals an expected log then.
+  static std::string WithoutReason(const std::string& log);
+  // Makes `path` writable by Everyone (under Wine: Unix mode 0777).
+  static void LetEveryoneChange(const std::wstring& path);
+  // Gives `path` to another account (under Wine: Unix owner nobody, which
+  // reads as Anonymous Logon).
+  static void GiveToAnotherAccount(const std::wstring& path);
   // The short (8.3) name of an existing path.
   static std::wstring ShortName(const std::wstring& path);
   // True when both paths name the same existing file or folder.
@@ -84,6 +92,10 @@ class LauncherRun : public ::testing::Test {
   std::vector<std::wstring> JavaArgv() const { return ReadArgumentList(app + L"kv-jre\\bin\\java-argv.bin"); }
   bool JavaRan() const { return FileExists(app + L"kv-jre\\bin\\java-cmdline.txt"); }
   StartupRecord JavaStartup() const;
+  // The working directory the runtime started in, and which JVM option
+  // variables ("JAVA_TOOL_OPTIONS _JAVA_OPTIONS JDK_JAVA_OPTIONS ") it had.
+  std::wstring JavaDirectory() const;
+  std::string JavaOptions() const { return ReadBytes(app + L"kv-jre\\bin\\java-options.txt"); }
   // The files the runtime held open from its start: the log, and nothing of
   // whoever started the launcher.
   std::vector<std::wstring> JavaFiles() const { return ReadArgumentList(app + L"kv-jre\\bin\\java-files.bin"); }

@@ -250,6 +250,7 @@ TEST_F(LauncherRun, AnInstallDirectoryWithADoubleQuoteNeverStartsWhatItsFirstPar
   EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(values));
   EXPECT_EQ(
       Log(), UpdaterStartLines(values) + ExitLines(0) + ProductStartLines(values[2]) +
+                 LoggedRefusal("installDirectory holds a double quote, which no file name can") +
                  LoggedError("CreateProcessW", ERROR_INVALID_NAME));
   EXPECT_FALSE(WaitForProduct(scratch.Path(), 300).started);
 }
@@ -304,7 +305,7 @@ TEST_F(LauncherRun, ValuesTheAnsiCodePageLacksNeverReachTheRuntimeChanged) {
       ProcessResult result = Run(mode, c.values);
       if (c.runtimeGets.empty()) {
         EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
-        EXPECT_EQ(Log(), RefusedLines(mode, c.values, ERROR_NO_UNICODE_TRANSLATION));
+        EXPECT_EQ(WithoutReason(Log()), RefusedLines(mode, c.values, ERROR_NO_UNICODE_TRANSLATION));
         EXPECT_FALSE(JavaRan());
         EXPECT_FALSE(FileExists(app + L"kv-failure-launcher.txt"));
         continue;
@@ -340,25 +341,66 @@ TEST_F(LauncherRun, TheUpdaterInheritsTheLogAndNoHandleOfItsCaller) {
   EXPECT_TRUE(holdsLog) << "the runtime's handle list must show the log it writes to";
 }
 
-// Where ordinary users may change what the elevated instance would run, no
-// elevated update starts; a direct one, with the invoker's own rights, does.
-TEST_F(LauncherRun, AFolderEveryoneMayChangeRunsNothingElevatedButStillUpdatesDirectly) {
-  // Under Wine this is the Unix mode 0777 of kv-jre\bin.
-  PSECURITY_DESCRIPTOR writable = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &writable, nullptr));
-  ASSERT_TRUE(SetFileSecurityW((app + L"kv-jre\\bin").c_str(), DACL_SECURITY_INFORMATION, writable));
-  LocalFree(writable);
+// Where another account may change what the elevated instance would run, or
+// the path to it, nothing runs elevated; a direct update, with the
+// invoker's own rights, still runs.
+TEST_F(LauncherRun, NothingAnotherAccountCanChangeRunsElevatedButItStillUpdatesDirectly) {
+  const struct {
+    const char* what;
+    const wchar_t* item;  // under the case's folder
+    void (*change)(const std::wstring&);
+  } cases[] = {
+      {"a folder another account owns", L"app", GiveToAnotherAccount},
+      {"an Everyone-writable jar", L"app\\kv-lib\\updater.jar", LetEveryoneChange},
+      {"an Everyone-writable file deep in the runtime", L"app\\kv-jre\\bin\\server\\jvm.dll", LetEveryoneChange},
+      {"an Everyone-writable launcher", L"app\\lindquay-updater.exe", LetEveryoneChange},
+      {"an Everyone-writable parent", L"", LetEveryoneChange},
+  };
+  int number = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring folder = L"case" + std::to_wstring(++number);
+    ASSERT_TRUE(CreateDirectoryW((scratch.Path() + folder).c_str(), nullptr));
+    LayOut(folder + L"\\app", folder + L"\\install");
+    CreateDirectoryW((app + L"kv-jre\\bin\\server").c_str(), nullptr);
+    WriteBytes(app + L"kv-jre\\bin\\server\\jvm.dll", "");
+    WriteBytes(app + L"kv-lib\\updater.jar", "");
+    const std::wstring item = scratch.Path() + folder + (*c.item != L'\0' ? L"\\" : L"") + c.item;
+    c.change(item);
 
-  EXPECT_EQ(Run(L"--elevate", Values()).exitCode, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(Log(), ElevatedStartLines(Values()) + LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED));
-  EXPECT_EQ(Run(L"--child", Values()).exitCode, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(Log(), ElevatedStartLines(Values()) + LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED))
-      << "the elevated instance writes nothing into such a folder";
-  EXPECT_FALSE(JavaRan());
-  EXPECT_FALSE(ProductStartedWithin(300));
+    EXPECT_EQ(Run(L"--elevate", Values()).exitCode, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    const std::string refused = ElevatedStartLines(Values()) + LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(WithoutReason(Log()), refused);
+    if (number == 2) {
+      EXPECT_NE(Log().find(LoggedRefusal(Utf8(item) + " may be changed by S-1-1-0 (Everyone): write data, append data, delete")),
+                std::string::npos) << Log();
+    }
+    EXPECT_EQ(Run(L"--child", Values()).exitCode, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(WithoutReason(Log()), refused) << "the elevated instance writes nothing into such a folder";
+    EXPECT_FALSE(JavaRan());
+    EXPECT_FALSE(ProductStartedWithin(300));
 
-  DeleteFileW((app + L"kv-out.txt").c_str());
+    EXPECT_EQ(Run(L"--direct", Values()).exitCode, 0u);
+    EXPECT_TRUE(JavaRan());
+  }
+}
+
+// The elevated updater runs in the launcher's folder and takes no JVM
+// options from the environment; a direct one keeps both as they were.
+TEST_F(LauncherRun, TheElevatedUpdaterRunsInItsFolderWithoutJvmOptionsFromTheEnvironment) {
+  ScopedEnvironment tool(L"JAVA_TOOL_OPTIONS", L"-javaagent:Z:\\evil.jar");
+  ScopedEnvironment underscore(L"_java_options", L"-Dx=1");  // names are case-insensitive
+  ScopedEnvironment jdk(L"JDK_JAVA_OPTIONS", L"");
+  EXPECT_EQ(Run(L"--elevate", Values()).exitCode, 0u);
+  EXPECT_EQ(JavaOptions(), "");
+  EXPECT_EQ(JavaDirectory() + L"\\", app);
+  EXPECT_EQ(Log(), ElevatedStartLines(Values()) +
+                       "Removed from the updater's environment: JAVA_TOOL_OPTIONS, _JAVA_OPTIONS, JDK_JAVA_OPTIONS\n" +
+                       UpdaterStartLines(Values()) + EndLines(L"--elevate", 0));
+
   EXPECT_EQ(Run(L"--direct", Values()).exitCode, 0u);
-  EXPECT_EQ(Log(), UpdaterStartLines(Values()) + EndLines(L"--direct", 0));
-  EXPECT_TRUE(WaitForProduct().started);
+  EXPECT_EQ(JavaOptions(), "JAVA_TOOL_OPTIONS _JAVA_OPTIONS JDK_JAVA_OPTIONS ");
+  wchar_t own[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, own);
+  EXPECT_EQ(JavaDirectory(), own);
 }

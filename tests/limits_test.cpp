@@ -47,7 +47,7 @@ TEST_F(LineLimit, ALineOfTheGreatestLengthStartsWholeAndOneMoreIsRefused) {
   std::wstring longest = LineOfLength(L"\"" + child + L"\" ", MaxCommandLineLength);
   ASSERT_EQ(longest.size(), 32766u);
   UniqueHandle handle;
-  ASSERT_EQ(StartProcess(longest.data(), L"updater", ShowDefault, /* redirectToLog */ true, handle), 0u);
+  ASSERT_EQ(StartProcess(longest.data(), L"updater", ShowDefault, /* redirectToLog */ true, /* currentDirectory */ nullptr, handle), 0u);
   DWORD code = 0;
   WaitForChild(handle.Get(), &code);
   EXPECT_TRUE(SameText(ChildSaw(), longest)) << "the child must get the whole line";
@@ -57,10 +57,11 @@ TEST_F(LineLimit, ALineOfTheGreatestLengthStartsWholeAndOneMoreIsRefused) {
   for (size_t length : tooLong) {
     std::wstring line = LineOfLength(L"\"" + child + L"\" ", length);
     handle.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));  // must be let go
-    EXPECT_EQ(StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, handle),
+    EXPECT_EQ(StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, /* currentDirectory */ nullptr, handle),
               static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_EQ(handle.Get(), nullptr);
-    EXPECT_TRUE(SameText(Log(), LoggedStart("updater", line, true) + LoggedError("CreateProcessW", 206)));
+    EXPECT_TRUE(SameText(Log(), LoggedStart("updater", line, true) + LoggedRefusal(TooLongReason(length)) +
+                                    LoggedError("CreateProcessW", 206)));
     StartAfresh();
   }
   Sleep(100);
@@ -72,7 +73,7 @@ TEST_F(LineLimit, TheElevatedLineIsHeldToTheSameLimit) {
   const size_t overhead = child.size() + 3;
   std::wstring longest = LineOfLength(L"x ", MaxCommandLineLength - overhead);
   UniqueHandle handle;
-  ASSERT_EQ(StartElevated(child.c_str(), longest.c_str(), SW_HIDE, handle), 0u);
+  ASSERT_EQ(StartElevated(child.c_str(), longest.c_str(), nullptr, SW_HIDE, handle), 0u);
   DWORD code = 0;
   WaitForChild(handle.Get(), &code);
   std::wstring saw = ChildSaw();
@@ -82,10 +83,11 @@ TEST_F(LineLimit, TheElevatedLineIsHeldToTheSameLimit) {
   StartAfresh();
   std::wstring tooLong = LineOfLength(L"x ", MaxCommandLineLength - overhead + 1);
   handle.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));  // must be let go
-  EXPECT_EQ(StartElevated(child.c_str(), tooLong.c_str(), SW_HIDE, handle), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(StartElevated(child.c_str(), tooLong.c_str(), nullptr, SW_HIDE, handle), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
   EXPECT_EQ(handle.Get(), nullptr);
   EXPECT_TRUE(SameText(
-      Log(), LoggedElevatedStart(child, tooLong) + LoggedError("ShellExecuteExW", 206)));
+      Log(), LoggedElevatedStart(child, tooLong) + LoggedRefusal(TooLongReason(MaxCommandLineLength + 1)) +
+                 LoggedError("ShellExecuteExW", 206)));
   Sleep(100);
   EXPECT_FALSE(FileExists(scratch.Path() + L"java-cmdline.txt"));
 }
@@ -131,7 +133,9 @@ TEST_F(LongLauncherDirectory, EndsWithTheStartsCodeAndLeavesEveryAncestorAlone) 
     std::vector<std::wstring> before = Snapshot(base, directory);
 
     const UpdateRequest request = {UpdateMode::Direct, L"B", L"S", install.c_str(), L"A", L"P", L"C"};
-    DWORD code = RunUpdate(request, (directory + L"lindquay-updater.exe").c_str(), directory.c_str());
+    TokenFacts token;
+    FolderJudgement judgement;
+    DWORD code = RunUpdate(request, (directory + L"lindquay-updater.exe").c_str(), directory.c_str(), token, judgement);
     CloseHandle(LogHandle);
     LogHandle = nullptr;
 

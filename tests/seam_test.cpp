@@ -93,9 +93,27 @@ BOOL WINAPI SubstituteGetExitCodeProcess(HANDLE process, DWORD* exitCode) {
   return real(process, exitCode);
 }
 
+// Records what the launcher asks of its token's default owner, and fails
+// with `ownerError` when it is not 0 (Wine implements no default owner).
+DWORD ownerError = 0;
+std::wstring ownerAsked;
+bool updaterRanBeforeOwner = false;
+std::wstring updaterRecord;
+BOOL WINAPI SubstituteSetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS kind, void* information, DWORD) {
+  wchar_t* sid = nullptr;
+  if (kind == TokenOwner && ConvertSidToStringSidW(static_cast<TOKEN_OWNER*>(information)->Owner, &sid)) {
+    ownerAsked = sid;
+    LocalFree(sid);
+  }
+  updaterRanBeforeOwner = FileExists(updaterRecord);
+  SetLastError(ownerError);
+  return ownerError == 0;
+}
+
 }  // namespace
 
 extern "C" {
+decltype(&SubstituteSetTokenInformation) __imp_SetTokenInformation = SubstituteSetTokenInformation;
 decltype(&SubstituteGetExitCodeProcess) __imp_GetExitCodeProcess = SubstituteGetExitCodeProcess;
 decltype(&SubstituteShellExecuteExW) __imp_ShellExecuteExW = SubstituteShellExecuteExW;
 decltype(&SubstituteCommandLineToArgvW) __imp_CommandLineToArgvW = SubstituteCommandLineToArgvW;
@@ -117,9 +135,14 @@ class ElevationRefused : public ::testing::Test {
     CloseHandle(LogHandle);
     LogHandle = nullptr;
   }
+  DWORD Run(const UpdateRequest& request) {
+    TokenFacts token;
+    ReadTokenFacts(token);
+    FolderJudgement judgement;
+    return RunUpdate(request, exePath.c_str(), scratch.Path().c_str(), token, judgement);
+  }
   DWORD RunElevate() {
-    const UpdateRequest request = {UpdateMode::Elevate, L"B dir\\", L"S", install.c_str(), L"A \"q\"", L"P", L""};
-    return RunUpdate(request, exePath.c_str(), scratch.Path().c_str());
+    return Run({UpdateMode::Elevate, L"B dir\\", L"S", install.c_str(), L"A \"q\"", L"P", L""});
   }
   std::string ExpectedLines() {
     return LoggedElevatedStart(exePath, L"1 --child \"B dir\\\\\" \"S\" \"" + install + L"\" \"A \\\"q\\\"\" \"P\" \"\"");
@@ -178,14 +201,17 @@ TEST_F(ElevationRefused, AFolderOthersCanChangeIsRefusedBeforeThePromptAndByTheE
   shellCalls = 0;
   EXPECT_EQ(RunElevate(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(shellCalls, 0) << "nobody may be asked to approve a run that will be refused";
-  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), ExpectedLines() + LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED));
+  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"),
+            ExpectedLines() + LoggedRefusal(Utf8(lib) + " may be changed by S-1-1-0 (Everyone): add file, add subfolder, "
+                                                        "delete child, delete") +
+                LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED));
   CloseHandle(LogHandle);
   LogHandle = nullptr;
   DeleteFileW((scratch.Path() + L"kv-out.txt").c_str());
 
   // The elevated instance writes nothing at all into such a folder.
   const UpdateRequest request = {UpdateMode::Child, L"B", L"S", install.c_str(), L"A", L"P", L"C"};
-  EXPECT_EQ(RunUpdate(request, exePath.c_str(), scratch.Path().c_str()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Run(request), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_FALSE(FileExists(scratch.Path() + L"kv-out.txt"));
   EXPECT_FALSE(FileExists(scratch.Path() + L"kv-failure-launcher.txt"));
 }
@@ -199,7 +225,7 @@ TEST_F(ElevationRefused, AFailedExitCodeQueryIsTheExitCodeAndLeavesNoRecord) {
                         (scratch.Path() + L"kv-jre\\bin\\java.exe").c_str(), FALSE));
   const UpdateRequest request = {UpdateMode::Direct, L"B", L"S", install.c_str(), L"A", L"P", L"C"};
   exitCodeQueryFails = true;
-  DWORD code = RunUpdate(request, exePath.c_str(), scratch.Path().c_str());
+  DWORD code = Run(request);
   exitCodeQueryFails = false;
   EXPECT_EQ(code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
   const std::string log = ReadBytes(scratch.Path() + L"kv-out.txt");
@@ -208,6 +234,33 @@ TEST_F(ElevationRefused, AFailedExitCodeQueryIsTheExitCodeAndLeavesNoRecord) {
   EXPECT_FALSE(FileExists(scratch.Path() + L"kv-failure-launcher.txt"));
   Sleep(200);
   EXPECT_FALSE(ProductStarted());
+}
+
+TEST_F(ElevationRefused, TheElevatedInstanceMakesAdministratorsOwnWhatTheUpdateWritesBeforeItStarts) {
+  CreateDirectoryW((scratch.Path() + L"kv-jre").c_str(), nullptr);
+  CreateDirectoryW((scratch.Path() + L"kv-jre\\bin").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"java-standin.exe").c_str(),
+                        (scratch.Path() + L"kv-jre\\bin\\java.exe").c_str(), FALSE));
+  updaterRecord = scratch.Path() + L"kv-jre\\bin\\java-cmdline.txt";
+  const UpdateRequest request = {UpdateMode::Child, L"B", L"S", install.c_str(), L"A", L"P", L"C"};
+  EXPECT_EQ(Run(request), 0u);
+  EXPECT_EQ(ownerAsked, L"S-1-5-32-544");
+  EXPECT_FALSE(updaterRanBeforeOwner);
+  EXPECT_TRUE(FileExists(updaterRecord));
+
+  // A token that refuses the owner starts nothing; one whose system has no
+  // such setting (ERROR_INVALID_FUNCTION) goes on with the default owner.
+  CloseHandle(LogHandle);
+  DeleteFileW(updaterRecord.c_str());
+  DeleteFileW((scratch.Path() + L"kv-out.txt").c_str());
+  ownerError = ERROR_INVALID_OWNER;
+  EXPECT_EQ(Run(request), static_cast<DWORD>(ERROR_INVALID_OWNER));
+  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"), LoggedError("SetTokenInformation", ERROR_INVALID_OWNER));
+  EXPECT_FALSE(FileExists(updaterRecord));
+  ownerError = ERROR_INVALID_FUNCTION;
+  EXPECT_EQ(Run(request), 0u);
+  EXPECT_TRUE(FileExists(updaterRecord));
+  ownerError = 0;
 }
 
 TEST(UnsplittableCommandLineDeathTest, IsRefusedLikeOneWithoutArgumentsAfterTheSemaphoreIsGone) {
@@ -222,6 +275,7 @@ TEST(UnsplittableCommandLineDeathTest, IsRefusedLikeOneWithoutArgumentsAfterTheS
   EXPECT_EXIT(
       {
         splitFails = true;
+        lstrcpyW(ExePath, (directory + L"lindquay-updater.exe").c_str());
         lstrcpyW(ExeDirectory, directory.c_str());
         RunLauncher();
       },

@@ -18,7 +18,7 @@ using Starters = ChildInScratch;
 TEST_F(Starters, AProgramThatIsMissingIsLoggedAndItsCodeReturned) {
   std::wstring line = L"\"" + scratch.Path() + L"missing.exe\" -x";
   UniqueHandle handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));  // must be let go
-  DWORD code = StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, handle);
+  DWORD code = StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, /* currentDirectory */ nullptr, handle);
   EXPECT_EQ(code, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(handle.Get(), nullptr);
   EXPECT_EQ(Log(), LoggedStart("updater", line, true) + LoggedError("CreateProcessW", ERROR_FILE_NOT_FOUND));
@@ -30,7 +30,7 @@ TEST_F(Starters, ARedirectedChildWritesIntoTheLogAndItsCodeIsReturned) {
   ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"3");
   std::wstring line = L"\"" + child + L"\"";
   UniqueHandle handle;
-  ASSERT_EQ(StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, handle), 0u);
+  ASSERT_EQ(StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, /* currentDirectory */ nullptr, handle), 0u);
   ASSERT_TRUE(handle.IsValid());
   DWORD code = 0;
   EXPECT_EQ(WaitForChild(handle.Get(), &code), 0u);
@@ -42,7 +42,7 @@ TEST_F(Starters, AChildWithoutRedirectionGetsNoBannerAndLeavesTheLogAlone) {
   ScopedEnvironment output(L"STANDIN_STDOUT", L"not in the log\n");
   std::wstring line = L"\"" + child + L"\"";
   UniqueHandle handle;
-  ASSERT_EQ(StartProcess(line.data(), L"product", ShowDefault, /* redirectToLog */ false, handle), 0u);
+  ASSERT_EQ(StartProcess(line.data(), L"product", ShowDefault, /* redirectToLog */ false, /* currentDirectory */ nullptr, handle), 0u);
   WaitForSingleObject(handle.Get(), INFINITE);
   EXPECT_EQ(Log(), LoggedStart("product", line, false));
 }

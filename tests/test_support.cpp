@@ -185,6 +185,33 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseco
   return result;
 }
 
+bool RunOnHost(const char* format, const std::vector<std::wstring>& paths, bool (*done)(const std::wstring& last)) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  std::string line;
+  size_t next = 0;
+  for (const char* cursor = format; *cursor != '\0'; ++cursor) {
+    if (cursor[0] == '%' && cursor[1] == 's' && unixName != nullptr && next < paths.size()) {
+      char* name = unixName(paths[next++].c_str());
+      line += std::string("\"") + (name != nullptr ? name : "") + "\"";
+      HeapFree(GetProcessHeap(), 0, name);
+      ++cursor;
+    } else {
+      line.push_back(*cursor);
+    }
+  }
+  std::wstring wide(line.begin(), line.end());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  for (int waited = 0; waited < 5000 && !done(paths.back()); waited += 20) {
+    Sleep(20);
+  }
+  return done(paths.back());
+}
+
 ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const std::wstring& value) : name(name) {
   SetEnvironmentVariableW(name, value.c_str());
 }

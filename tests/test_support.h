@@ -58,6 +58,13 @@ struct ProcessResult {
 // Starts `commandLine`, with stdout and stderr captured, and waits for it.
 ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseconds = 120000);
 
+// Runs a Linux command on the host Wine runs on, with each Windows path in
+// `paths` put in place of a %s in `format`, and waits (up to 5 s) until
+// `done`, given the last path, says it has done its work: Wine hands back no process for a Linux
+// program. For what only the host can do, such as giving a folder another
+// owner or making a symbolic link. Returns what `done` last said.
+bool RunOnHost(const char* format, const std::vector<std::wstring>& paths, bool (*done)(const std::wstring& last));
+
 // Sets an environment variable for as long as the object lives.
 class ScopedEnvironment {
  public:

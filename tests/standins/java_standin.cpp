@@ -3,7 +3,10 @@
 //   java-cmdline.txt  the raw line (UTF-16)
 //   java-split.bin    the line as CommandLineToArgvW splits it
 //   java-argv.bin     the line as this C runtime's argv has it
-//   java-files.bin    the paths of the files it held open from its start
+//   java-files.bin    the paths of the files it held open from its start,
+//                     and the processes it held a handle to
+//   java-directory.txt  its working directory
+//   java-options.txt  which of the JVM option variables it was given
 // (each .bin file holds the arguments as zero-terminated UTF-16 strings, one
 // after the other), and its ANSI view, what a program that reads
 // GetCommandLineA sees (the Java launcher does):
@@ -150,6 +153,14 @@ int wmain(int argc, wchar_t** argv) {
   WriteWholeFile(directory + L"java-ansi-cmdline.txt", ansiLine, strlen(ansiLine));
   std::string ansiSplit = SplitAnsi(ansiLine);
   WriteWholeFile(directory + L"java-ansi.bin", ansiSplit.data(), ansiSplit.size());
+  wchar_t workingDirectory[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, workingDirectory);
+  WriteWholeFile(directory + L"java-directory.txt", workingDirectory, wcslen(workingDirectory) * sizeof(wchar_t));
+  std::string options;
+  for (const wchar_t* name : {L"JAVA_TOOL_OPTIONS", L"_JAVA_OPTIONS", L"JDK_JAVA_OPTIONS"}) {
+    options += GetEnvironmentVariableW(name, nullptr, 0) != 0 ? ToUtf8(name) + " " : "";
+  }
+  WriteWholeFile(directory + L"java-options.txt", options.data(), options.size());
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   GetStartupInfoW(&startup);

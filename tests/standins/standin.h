@@ -44,9 +44,10 @@ inline char StandinPatternByte(unsigned long long offset) {
   return offset % 64 == 63 ? '\n' : static_cast<char>('a' + offset % 26);
 }
 
-// The paths of every disk file this process holds open, from the system's
-// list of every handle (SystemExtendedHandleInformation): inherited handles
-// are among them from the start. Zero-terminated UTF-16 strings.
+// The paths of every disk file this process holds open, and "process <id>"
+// for every process it holds a handle to, from the system's list of every
+// handle (SystemExtendedHandleInformation): inherited handles are among them
+// from the start. Zero-terminated UTF-16 strings.
 struct HandleEntry {
   void* object;
   ULONG_PTR processId;
@@ -80,7 +81,16 @@ inline std::wstring OpenFilePaths() {
   const HandleList* list = reinterpret_cast<const HandleList*>(buffer.data());
   for (ULONG_PTR index = 0; status == 0 && index < list->count; ++index) {
     HANDLE handle = reinterpret_cast<HANDLE>(list->entries[index].handleValue);
-    if (list->entries[index].processId != GetCurrentProcessId() || GetFileType(handle) != FILE_TYPE_DISK) {
+    if (list->entries[index].processId != GetCurrentProcessId()) {
+      continue;
+    }
+    // A handle to a process is listed as "process <id>".
+    if (DWORD process = GetProcessId(handle); process != 0) {
+      joined += L"process " + std::to_wstring(process);
+      joined.push_back(L'\0');
+      continue;
+    }
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
       continue;
     }
     wchar_t path[1024];

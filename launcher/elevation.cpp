@@ -1,0 +1,89 @@
+#include "launcher/elevation.h"
+
+#include "support/failure_codes.h"
+#include "support/unique_handle.h"
+
+namespace {
+
+// Fills `sid` with BUILTIN\Administrators.
+bool AdministratorsSid(BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
+  DWORD size = sizeof(sid);
+  return CreateWellKnownSid(WinBuiltinAdministratorsSid, /* DomainSid */ nullptr, sid, &size) != FALSE;
+}
+
+// The user of `token` into `sid`.
+bool ReadUser(HANDLE token, BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
+  // TOKEN_USER is a SID_AND_ATTRIBUTES whose SID follows it.
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } information;
+  DWORD size = 0;
+  return GetTokenInformation(token, TokenUser, &information, sizeof(information), &size) &&
+         CopySid(sizeof(sid), sid, information.user.User.Sid);
+}
+
+}  // namespace
+
+void ReadTokenFacts(TokenFacts& facts) {
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) {
+    return;
+  }
+  UniqueHandle token(opened);
+  DWORD size = 0;
+  TOKEN_ELEVATION elevation = {};
+  if (GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size)) {
+    facts.elevated = elevation.TokenIsElevated != 0;
+  }
+  GetTokenInformation(token.Get(), TokenElevationType, &facts.elevationType, sizeof(facts.elevationType), &size);
+  facts.hasUser = ReadUser(token.Get(), facts.user);
+
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  BOOL member = FALSE;
+  facts.inAdministrators = AdministratorsSid(administrators) &&
+                           CheckTokenMembership(/* TokenHandle */ nullptr, administrators, &member) && member;
+
+  TOKEN_LINKED_TOKEN linked = {};
+  if (facts.hasUser && facts.elevationType == TokenElevationTypeLimited &&
+      GetTokenInformation(token.Get(), TokenLinkedToken, &linked, sizeof(linked), &size)) {
+    UniqueHandle elevatedHalf(linked.LinkedToken);
+    BYTE linkedUser[SECURITY_MAX_SID_SIZE];
+    facts.linkedUserIsSame = ReadUser(elevatedHalf.Get(), linkedUser) && EqualSid(linkedUser, facts.user);
+  }
+}
+
+bool SameAccountRunsElevated(UpdateMode mode, const TokenFacts& facts) {
+  if (mode == UpdateMode::Child) {
+    return true;
+  }
+  switch (facts.elevationType) {
+    case TokenElevationTypeFull:
+      return true;
+    case TokenElevationTypeDefault:
+      return facts.inAdministrators;
+    case TokenElevationTypeLimited:
+      return facts.linkedUserIsSame;
+  }
+  return false;
+}
+
+DWORD MakeAdministratorsDefaultOwner() {
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_DEFAULT, &opened)) {
+    return LastFailureCode();
+  }
+  UniqueHandle token(opened);
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  if (!AdministratorsSid(administrators)) {
+    return LastFailureCode();
+  }
+  TOKEN_OWNER owner = {administrators};
+  if (SetTokenInformation(token.Get(), TokenOwner, &owner, sizeof(owner))) {
+    return 0;
+  }
+  DWORD error = LastFailureCode();
+  // Wine implements no default owner (ERROR_INVALID_FUNCTION); Windows does
+  // for every elevated token.
+  return error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED ? 0 : error;
+}

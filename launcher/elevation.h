@@ -1,0 +1,43 @@
+#pragma once
+
+#include <windows.h>
+
+#include "process/update_request.h"
+
+// Who this process runs as, and who would run elevated: the two decide
+// whether the account's own rights over the launcher's folder can be
+// trusted.
+
+// What the elevated run needs to know of this process's token. Where a
+// fact cannot be read it keeps the safe side: elevated (so nothing is
+// deleted unjudged), no trusted account of its own.
+struct TokenFacts {
+  bool elevated = true;
+  TOKEN_ELEVATION_TYPE elevationType = TokenElevationTypeDefault;
+  bool inAdministrators = false;
+  // For a split (limited) token: the elevated half has the same user.
+  bool linkedUserIsSame = false;
+  bool hasUser = false;
+  BYTE user[SECURITY_MAX_SID_SIZE] = {};
+
+  PSID User() const { return hasUser ? const_cast<BYTE*>(user) : nullptr; }
+};
+
+void ReadTokenFacts(TokenFacts& facts);
+
+// True when the account that runs this process is the one that runs the
+// update elevated: always for --child, which is the elevated instance; for
+// --elevate when the token is already elevated, when UAC is off and the
+// account is an administrator, or when its elevated half has the same user.
+// Not for a standard user (another account approves the prompt) nor where
+// elevation goes to a separate account (administrator protection): then
+// this account's own rights over the folder count against it.
+bool SameAccountRunsElevated(UpdateMode mode, const TokenFacts& facts);
+
+// Makes Administrators the owner of what this process and its children
+// create, rather than the approving administrator's own account: so that
+// the files an elevated update writes do not make the next elevation, by
+// another administrator, refuse the folder. Returns 0, or the error code of
+// the call that failed; a system that does not implement the setting
+// counts as 0 (the files then keep the default owner).
+DWORD MakeAdministratorsDefaultOwner();

@@ -19,7 +19,8 @@
 //     run must make (the floor of the launcher's own cost).
 // Then the launcher's CPU time while its updater sleeps, the cost of 256 MiB
 // of updater output written through the launcher, straight into a file and
-// through a pipe read by the parent, and the executable's footprint.
+// through a pipe read by the parent, the executable's footprint, and what
+// judging a runtime of the usual size costs an elevated run.
 #include <windows.h>
 
 #include <algorithm>
@@ -31,6 +32,8 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "launcher/elevation.h"
+#include "launcher/folder_trust.h"
 #include "launcher/protocol.h"
 #include "process/command_lines.h"
 #include "tests/test_support.h"
@@ -169,6 +172,87 @@ bool CheckRun(const RunMeasure& run, const std::wstring& productBin, const char*
                  run.cpuMs);
   }
   return ok;
+}
+
+// ---- 6: the judgement of what an elevated run loads ----
+
+// A runtime of the usual size: 90 folders and some 600 files under kv-jre and
+// kv-lib, like a JRE's bin, lib, conf and one legal folder per module.
+constexpr int ModuleFolders = 80;
+constexpr int FilesPerModule = 6;
+constexpr int LibraryFiles = 60;
+constexpr int Jars = 40;
+
+struct Judgement {
+  bool ok = false;
+  int folders = 0;
+  int files = 0;
+  std::vector<double> judgeMs;     // one judgement, in this process
+  std::vector<double> elevateMs;   // a whole --elevate run, which judges twice
+};
+
+// Lays the runtime out under the drive's root, which only this account may
+// change: a scratch folder in /dev/shm or /tmp would be refused at once.
+Judgement MeasureJudgement(int repetitions, int slowRepetitions) {
+  Judgement result;
+  wchar_t drive[MAX_PATH] = L"C:";
+  GetEnvironmentVariableW(L"SystemDrive", drive, MAX_PATH);
+  const std::wstring root = std::wstring(drive) + L"\\lq-bench-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+  const std::wstring app = root + L"app\\", install = root + L"install";
+  std::vector<std::wstring> folders = {root, app, install, install + L"\\bin", app + L"kv-lib", app + L"kv-jre",
+                                       app + L"kv-jre\\bin", app + L"kv-jre\\bin\\server", app + L"kv-jre\\conf",
+                                       app + L"kv-jre\\conf\\security", app + L"kv-jre\\lib", app + L"kv-jre\\lib\\server",
+                                       app + L"kv-jre\\legal"};
+  for (int module = 0; module < ModuleFolders; ++module) {
+    folders.push_back(app + L"kv-jre\\legal\\java.module" + std::to_wstring(module));
+  }
+  for (const std::wstring& folder : folders) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+  }
+  result.folders = static_cast<int>(folders.size()) - 4;  // those under kv-jre and kv-lib
+  std::vector<std::wstring> files;
+  for (int module = 0; module < ModuleFolders; ++module) {
+    for (int file = 0; file < FilesPerModule; ++file) {
+      files.push_back(app + L"kv-jre\\legal\\java.module" + std::to_wstring(module) + L"\\NOTICE" + std::to_wstring(file));
+    }
+  }
+  for (int file = 0; file < LibraryFiles; ++file) {
+    files.push_back(app + L"kv-jre\\lib\\lib" + std::to_wstring(file) + L".dll");
+  }
+  for (int file = 0; file < Jars; ++file) {
+    files.push_back(app + L"kv-lib\\updater" + std::to_wstring(file) + L".jar");
+  }
+  for (const std::wstring& file : files) {
+    WriteBytes(file, "x");
+  }
+  result.files = static_cast<int>(files.size()) + 1;  // and java.exe
+  std::wstring built = TestProgramDirectory();
+  std::wstring launcher = app + L"lindquay-updater.exe";
+  result.ok = Copy(built + L"lindquay-updater.exe", launcher) &&
+              Copy(built + L"java-standin.exe", app + L"kv-jre\\bin\\java.exe") &&
+              Copy(built + L"product-standin.exe", install + L"\\bin\\lindquay.exe");
+
+  TokenFacts token;
+  ReadTokenFacts(token);
+  for (int repetition = 0; repetition < repetitions && result.ok; ++repetition) {
+    FolderJudgement judgement;
+    double started = NowMs();
+    DWORD code = judgement.JudgeOnce(launcher.c_str(), app.c_str(), token.User());
+    result.judgeMs.push_back(NowMs() - started);
+    result.ok = Check(code == 0, "the runtime laid out for the judgement is trusted");
+  }
+  std::wstring line = QuoteForCommandLine(launcher) + L" 1 --elevate";
+  for (const std::wstring& value : {std::wstring(L"B"), std::wstring(L"S"), install, std::wstring(L"A"),
+                                    std::wstring(L"P"), std::wstring(L"C")}) {
+    line += L" " + QuoteForCommandLine(value);
+  }
+  for (int repetition = 0; repetition < slowRepetitions && result.ok; ++repetition) {
+    RunMeasure run = RunMeasured(line);
+    result.ok = CheckRun(run, install + L"\\bin\\", "launcher run (--elevate, judged)");
+    result.elevateMs.push_back(run.wallMs);
+  }
+  RemoveTree(root);
+  return result;
 }
 
 std::string Format(const char* format, double value) {
@@ -382,6 +466,10 @@ int wmain(int argc, wchar_t** argv) {
   }
   DeleteFileW(layout.log.c_str());
 
+  // ---- 6: the judgement ----
+  Judgement judgement = ok ? MeasureJudgement(options.repetitions, options.slowRepetitions) : Judgement();
+  ok = judgement.ok && ok;
+
   // ---- 5: footprint ----
   Footprint footprint = ReadFootprint(ReadBytes(TestProgramDirectory() + L"lindquay-updater.exe"));
   ok = Check(footprint.valid, "reading the executable") && ok;
@@ -481,6 +569,12 @@ int wmain(int argc, wchar_t** argv) {
     imports.push_back(library.library + Format(" %.0f", static_cast<double>(library.functions.size())));
   }
   rows.push_back({"", "imported functions", Join(imports), "", "", ""});
+
+  double judgeMs = Median(judgement.judgeMs), elevateMs = Median(judgement.elevateMs);
+  rows.push_back({"6 judgement",
+                  Format("judging %.0f files", judgement.files) + Format(" and %.0f folders", judgement.folders),
+                  Milliseconds(judgeMs), Milliseconds(elevateMs) + " whole --elevate run",
+                  Format("%.2f of the run (judged twice)", 2 * judgeMs / elevateMs), "<= 25 ms"});
 
   std::printf("Medians of %d interleaved repetitions (%d for the sampled runs and those of seconds).\n"
               "Ratios with their spread: the 90%% bootstrap interval over the repetitions.\n",

@@ -5,12 +5,6 @@
 
 namespace {
 
-// Fills `sid` with BUILTIN\Administrators.
-bool AdministratorsSid(BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
-  DWORD size = sizeof(sid);
-  return CreateWellKnownSid(WinBuiltinAdministratorsSid, /* DomainSid */ nullptr, sid, &size) != FALSE;
-}
-
 // The user of `token` into `sid`.
 bool ReadUser(HANDLE token, BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
   // TOKEN_USER is a SID_AND_ATTRIBUTES whose SID follows it.
@@ -39,10 +33,8 @@ void ReadTokenFacts(TokenFacts& facts) {
   GetTokenInformation(token.Get(), TokenElevationType, &facts.elevationType, sizeof(facts.elevationType), &size);
   facts.hasUser = ReadUser(token.Get(), facts.user);
 
-  BYTE administrators[SECURITY_MAX_SID_SIZE];
   BOOL member = FALSE;
-  facts.inAdministrators = AdministratorsSid(administrators) &&
-                           CheckTokenMembership(/* TokenHandle */ nullptr, administrators, &member) && member;
+  facts.inAdministrators = CheckTokenMembership(/* TokenHandle */ nullptr, Administrators.Get(), &member) && member;
 
   TOKEN_LINKED_TOKEN linked = {};
   if (facts.hasUser && facts.elevationType == TokenElevationTypeLimited &&
@@ -74,11 +66,7 @@ DWORD MakeAdministratorsDefaultOwner() {
     return LastFailureCode();
   }
   UniqueHandle token(opened);
-  BYTE administrators[SECURITY_MAX_SID_SIZE];
-  if (!AdministratorsSid(administrators)) {
-    return LastFailureCode();
-  }
-  TOKEN_OWNER owner = {administrators};
+  TOKEN_OWNER owner = {Administrators.Get()};
   if (SetTokenInformation(token.Get(), TokenOwner, &owner, sizeof(owner))) {
     return 0;
   }

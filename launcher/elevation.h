@@ -8,6 +8,26 @@
 // whether the account's own rights over the launcher's folder can be
 // trusted.
 
+// A SID laid out as the system keeps one, for the fixed accounts the
+// launcher trusts: no call to build it, nothing to free.
+template <int SubAuthorityCount>
+struct FixedSid {
+  BYTE revision;
+  BYTE subAuthorityCount;
+  SID_IDENTIFIER_AUTHORITY authority;
+  DWORD subAuthorities[SubAuthorityCount];
+
+  PSID Get() const { return const_cast<FixedSid*>(this); }
+};
+
+// BUILTIN\Administrators, S-1-5-32-544.
+inline constexpr FixedSid<2> Administrators = {
+    SID_REVISION, 2, SECURITY_NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}};
+// NT SERVICE\TrustedInstaller, S-1-5-80-956008885-3418522649-1831038044-
+// 1853292631-2271478464: the owner of Program Files.
+inline constexpr FixedSid<6> TrustedInstaller = {
+    SID_REVISION, 6, SECURITY_NT_AUTHORITY, {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}};
+
 // What the elevated run needs to know of this process's token. Where a
 // fact cannot be read it keeps the safe side: elevated (so nothing is
 // deleted unjudged), no trusted account of its own.

@@ -2,20 +2,11 @@
 
 #include <sddl.h>
 
+#include "launcher/elevation.h"
 #include "support/byte_buffer.h"
 #include "support/failure_codes.h"
 
 namespace {
-
-// NT SERVICE\TrustedInstaller, S-1-5-80-956008885-3418522649-1831038044-
-// 1853292631-2271478464: the owner of Program Files.
-constexpr struct {
-  BYTE revision;
-  BYTE subAuthorityCount;
-  SID_IDENTIFIER_AUTHORITY authority;
-  DWORD subAuthorities[6];
-} TrustedInstaller = {
-    SID_REVISION, 6, SECURITY_NT_AUTHORITY, {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}};
 
 // The names of the principals a refusal may name, in English whatever the
 // system's language, and without asking a domain controller: each is a
@@ -56,8 +47,8 @@ constexpr SIZE_T DescriptorBytes = 4096;
 constexpr const char* JudgedTrees[] = {"kv-jre", "kv-lib"};
 
 bool IsTrusted(PSID sid, PSID trustedUser) {
-  return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
-         EqualSid(sid, const_cast<void*>(static_cast<const void*>(&TrustedInstaller))) ||
+  return IsWellKnownSid(sid, WinLocalSystemSid) || EqualSid(sid, Administrators.Get()) ||
+         EqualSid(sid, TrustedInstaller.Get()) ||
          (trustedUser != nullptr && EqualSid(sid, trustedUser));
 }
 
@@ -76,11 +67,11 @@ PSID EntrySid(const ACE_HEADER* header, PSID owner) {
   return sid;
 }
 
+// An entry's rights with the generic ones mapped to a file's: generic read
+// and execute hold no changing right.
 ACCESS_MASK MappedMask(const ACE_HEADER* header) {
-  GENERIC_MAPPING fileMapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
   ACCESS_MASK mask = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header)->Mask;
-  MapGenericMask(&mask, &fileMapping);
-  return mask;
+  return mask | ((mask & GENERIC_ALL) != 0 ? FILE_ALL_ACCESS : 0) | ((mask & GENERIC_WRITE) != 0 ? FILE_GENERIC_WRITE : 0);
 }
 
 const ACE_HEADER* Entry(PACL dacl, DWORD index) {
@@ -98,12 +89,14 @@ void AppendPrincipal(WideStringBuffer& text, PSID sid) {
   }
   text.Append(sidText);
   LocalFree(sidText);
-  for (const char* name = KnownNames; *name != '\0'; name += lstrlenA(name) + 1) {
-    if (IsWellKnownSid(sid, static_cast<WELL_KNOWN_SID_TYPE>(*name))) {
+  for (const char* name = KnownNames; *name != '\0';) {
+    if (IsWellKnownSid(sid, static_cast<WELL_KNOWN_SID_TYPE>(*name++))) {
       text.Append(" (");
-      text.Append(name + 1);
+      text.Append(name);
       text.AppendCharacter(L')');
       return;
+    }
+    while (*name++ != '\0') {
     }
   }
 }
@@ -175,6 +168,18 @@ DWORD ReadDescriptor(Judge& judge, const wchar_t* path) {
 
 bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+// The entries `pattern` names: one item by its name, or a folder's with "\*".
+// Without short names, which nothing here needs.
+HANDLE Find(const wchar_t* pattern, WIN32_FIND_DATAW* found) {
+  return FindFirstFileExW(
+      /* lpFileName */ pattern,
+      /* fInfoLevelId */ FindExInfoBasic,
+      /* lpFindFileData */ found,
+      /* fSearchOp */ FindExSearchNameMatch,
+      /* lpSearchFilter */ nullptr,
+      /* dwAdditionalFlags */ FIND_FIRST_EX_LARGE_FETCH);
+}
+
 // Judges one item as its folder entry describes it. `checkTag` is false for
 // a drive's root only, which Wine shows as a reparse point.
 DWORD JudgeItem(
@@ -229,7 +234,7 @@ DWORD JudgeNamedItem(
     bool* isFolder) {
   *isFolder = false;
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(path, &found);
+  HANDLE search = Find(path, &found);
   if (search == INVALID_HANDLE_VALUE) {
     DWORD error = LastFailureCode();
     return mayBeMissing && IsMissing(error) ? 0 : Refuse(judge, path, error);
@@ -251,13 +256,7 @@ DWORD JudgeTrees(Judge& judge, WideStringBuffer& pending) {
     const unsigned long long folderLength = path.Length() + 1;
     path.Append("\\*");
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileExW(
-        /* lpFileName */ path.Text(),
-        /* fInfoLevelId */ FindExInfoBasic,
-        /* lpFindFileData */ &found,
-        /* fSearchOp */ FindExSearchNameMatch,
-        /* lpSearchFilter */ nullptr,
-        /* dwAdditionalFlags */ FIND_FIRST_EX_LARGE_FETCH);
+    HANDLE search = Find(path.Text(), &found);
     path.Truncate(folderLength - 1);
     if (search == INVALID_HANDLE_VALUE) {
       DWORD error = LastFailureCode();

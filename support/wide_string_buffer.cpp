@@ -47,17 +47,21 @@ void WideStringBuffer::AppendCharacter(wchar_t c) {
 
 void WideStringBuffer::AppendNumber(DWORD value, bool hexadecimal) {
   const DWORD base = hexadecimal ? 16 : 10;
-  wchar_t digits[11] = {};
-  int first = 10;  // digits[10] stays the terminator
   // Hexadecimal always takes eight digits, as the log's codes do.
-  for (int count = 0; value != 0 || count == 0 || (hexadecimal && count < 8); ++count, value /= base) {
+  int count = hexadecimal ? 8 : 1;
+  wchar_t digits[12];
+  wchar_t* first = digits + 11;
+  *first = L'\0';
+  do {
     DWORD digit = value % base;
-    digits[--first] = static_cast<wchar_t>(digit < 10 ? L'0' + digit : L'A' + digit - 10);
-  }
+    *--first = static_cast<wchar_t>(digit < 10 ? L'0' + digit : L'A' - 10 + digit);
+    value /= base;
+  } while (--count > 0 || value != 0);
   if (hexadecimal) {
-    Append("0x");
+    *--first = L'x';
+    *--first = L'0';
   }
-  Append(digits + first);
+  Append(first);
 }
 
 void WideStringBuffer::Truncate(unsigned long long newLength) {

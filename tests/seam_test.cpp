@@ -167,6 +167,7 @@ TEST_F(ElevationRefused, ADeclinedPromptIsLoggedAndItsCodeIsTheExitCode) {
   EXPECT_EQ(lastVerb, L"runas");
   EXPECT_EQ(lastFile, exePath);
   EXPECT_EQ(lastShellRequest.nShow, SW_HIDE);
+  EXPECT_EQ(std::wstring(lastShellRequest.lpDirectory), scratch.Path()) << "the elevated instance runs in its folder";
   EXPECT_TRUE(lastShellRequest.fMask & SEE_MASK_NOCLOSEPROCESS);
   EXPECT_TRUE(lastShellRequest.fMask & SEE_MASK_FLAG_NO_UI) << "an unattended run must never raise an error box";
   EXPECT_EQ(lastShellRequest.cbSize, sizeof(SHELLEXECUTEINFOW));

@@ -121,8 +121,11 @@ void StartProduct(const wchar_t* installDirectory) {
   if (Holds(installDirectory, L'"')) {
     // No file name holds a double quote. Passed on, the quote would end the
     // program name early and start whatever its first part names.
-    RefuseStart(line.Text(), L"product", /* redirectToLog */ false, ERROR_INVALID_NAME,
-                L"installDirectory holds a double quote, which no file name can");
+    WideStringBuffer reason(0);
+    reason.Append("installDirectory ");
+    reason.Append(installDirectory);
+    reason.Append(" holds a double quote, which no file name can");
+    RefuseStart(line.Text(), L"product", /* redirectToLog */ false, ERROR_INVALID_NAME, reason.Text());
     return;
   }
   UniqueHandle product;

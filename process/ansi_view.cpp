@@ -135,7 +135,9 @@ DWORD AnsiView::Make(const wchar_t* launcherDirectory, const UpdateRequest& orig
   directory = SurvivingForm(launcherDirectory, directoryForm, codePage, /* refuseSemicolon */ true, &shortNameError);
   if (directory == nullptr) {
     if (Holds(launcherDirectory, L';') && SurvivesCodePage(launcherDirectory, codePage)) {
-      reason.Append("the launcher's directory holds ';', which would split -classpath, and has no short name without it");
+      reason.Append("the launcher's directory ");
+      reason.Append(launcherDirectory);
+      reason.Append(" holds ';', which would split -classpath, and has no short name without it");
       return ERROR_INVALID_NAME;
     }
     return DescribeChanged(reason, "the launcher's directory", codePage, /* isPath */ true, shortNameError);

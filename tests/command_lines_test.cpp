@@ -199,18 +199,19 @@ TEST(AnsiView, GivesPathsTheCodePageLacksInTheirShortFormAndRefusesTheRest) {
     const std::wstring& directory;
     const wchar_t* const* six;
     DWORD code;
-    const wchar_t* reason;  // the refusal's reason line names the value and why
+    std::wstring reason;  // the refusal's reason line names the value and why
   } refused[] = {
       {app, missingBoot, ErrorNotInCodePage,
        L"bootSourceDirectory would reach the Java runtime changed in code page 1252, and it has no short name "
        L"(GetShortPathNameW: 0x00000002)"},
       {app, outsidePassThrough, ErrorNotInCodePage, L"passThroughB would reach the Java runtime changed in code page 1252"},
       {missingApp, plainSix, ERROR_INVALID_NAME,
-       L"the launcher's directory holds ';', which would split -classpath, and has no short name without it"},
+       L"the launcher's directory " + missingApp + L" holds ';', which would split -classpath, and has no short name "
+       L"without it"},
   };
   for (const auto& r : refused) {
     WideStringBuffer why(0);
     EXPECT_EQ(view.Make(r.directory.c_str(), RequestOf(UpdateMode::Direct, r.six), 1252, why), r.code);
-    EXPECT_STREQ(why.Text(), r.reason);
+    EXPECT_EQ(std::wstring(why.Text()), r.reason);
   }
 }

@@ -250,7 +250,7 @@ TEST_F(LauncherRun, AnInstallDirectoryWithADoubleQuoteNeverStartsWhatItsFirstPar
   EXPECT_EQ(JavaSplit(), ExpectedJavaArguments(values));
   EXPECT_EQ(
       Log(), UpdaterStartLines(values) + ExitLines(0) + ProductStartLines(values[2]) +
-                 LoggedRefusal("installDirectory holds a double quote, which no file name can") +
+                 LoggedRefusal("installDirectory " + Utf8(values[2]) + " holds a double quote, which no file name can") +
                  LoggedError("CreateProcessW", ERROR_INVALID_NAME));
   EXPECT_FALSE(WaitForProduct(scratch.Path(), 300).started);
 }

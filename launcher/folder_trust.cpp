@@ -191,7 +191,7 @@ DWORD JudgeItem(
     ACCESS_MASK fileRights) {
   bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   // A link or mount point leads to a place whose parents go unjudged.
-  // FindFirstFileW gives the tag in dwReserved0; 0 is no tag at all.
+  // A folder entry holds the tag in dwReserved0; 0 is no tag at all.
   DWORD tag = found.dwReserved0;
   if (checkTag && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
       (tag == 0 || IsReparseTagNameSurrogate(tag))) {
@@ -420,7 +420,8 @@ DWORD FolderJudgement::JudgeOnce(const wchar_t* exePath, const wchar_t* exeDirec
   if (!made) {
     made = true;
     Judge judge = {trustedUser, reason, ByteBuffer()};
-    code = judge.descriptor.Allocate(DescriptorBytes) ? JudgeInstall(judge, exePath, exeDirectory) : ErrorOutOfMemory;
+    code = judge.descriptor.Allocate(DescriptorBytes) ? JudgeInstall(judge, exePath, exeDirectory)
+                                                      : Refuse(judge, exePath, ErrorOutOfMemory);
   }
   return code;
 }

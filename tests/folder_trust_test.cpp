@@ -164,17 +164,14 @@ TEST(FolderTrust, RefusesEveryKindOfItemThatOthersCanChange) {
                                 app + L"kv-jre\\bin\\java.exe", app + L"kv-jre\\bin\\server\\jvm.dll",
                                 app + L"kv-lib", app + L"kv-lib\\updater.jar"};
   for (const std::wstring& item : items) {
-    std::vector<BYTE> original(4096);
+    BYTE original[4096];
     DWORD needed = 0;
-    ASSERT_TRUE(GetFileSecurityW(item.c_str(), DACL_SECURITY_INFORMATION, original.data(), 4096, &needed));
-    PSECURITY_DESCRIPTOR writable = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &writable, nullptr));
-    ASSERT_TRUE(SetFileSecurityW(item.c_str(), DACL_SECURITY_INFORMATION, writable));  // Unix mode 0777
-    LocalFree(writable);
+    ASSERT_TRUE(GetFileSecurityW(item.c_str(), DACL_SECURITY_INFORMATION, original, sizeof(original), &needed));
+    LetEveryoneChange(item);
     EXPECT_EQ(judge(&reason), ErrorFolderNotTrusted) << Utf8(item);
     std::wstring named = item.back() == L'\\' ? item.substr(0, item.size() - 1) : item;
     EXPECT_EQ(reason.rfind(named + L" may be changed by S-1-1-0 (Everyone): ", 0), 0u) << Utf8(reason);
-    SetFileSecurityW(item.c_str(), DACL_SECURITY_INFORMATION, original.data());
+    SetFileSecurityW(item.c_str(), DACL_SECURITY_INFORMATION, original);
   }
 
   // A link leads where the parents go unjudged; Wine cannot read its tag.

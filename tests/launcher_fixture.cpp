@@ -1,7 +1,5 @@
 #include "tests/launcher_fixture.h"
 
-#include <sddl.h>
-
 namespace {
 
 std::string Ansi(const std::wstring& text) { return Narrow(text, CP_ACP); }
@@ -68,13 +66,6 @@ std::string LauncherRun::WithoutReason(const std::string& log) {
     return log + "[no line that says why]";
   }
   return log.substr(0, start) + log.substr(end + 1);
-}
-
-void LauncherRun::LetEveryoneChange(const std::wstring& path) {
-  PSECURITY_DESCRIPTOR writable = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &writable, nullptr));
-  ASSERT_TRUE(SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, writable)) << Utf8(path);
-  LocalFree(writable);
 }
 
 void LauncherRun::GiveToAnotherAccount(const std::wstring& path) {

@@ -76,8 +76,6 @@ class LauncherRun : public ::testing::Test {
   // `log` without the one line that says why a start was refused; marked
   // when it has none, so that it never equals an expected log then.
   static std::string WithoutReason(const std::string& log);
-  // Makes `path` writable by Everyone (under Wine: Unix mode 0777).
-  static void LetEveryoneChange(const std::wstring& path);
   // Gives `path` to another account (under Wine: Unix owner nobody, which
   // reads as Anonymous Logon).
   static void GiveToAnotherAccount(const std::wstring& path);

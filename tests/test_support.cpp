@@ -1,5 +1,9 @@
 #include "tests/test_support.h"
 
+#include <sddl.h>
+
+#include <cstdio>
+
 namespace {
 
 std::wstring TemporaryFile(const std::wstring& directory, const wchar_t* prefix) {
@@ -183,6 +187,15 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseco
   DeleteFileW(outputPath.c_str());
   DeleteFileW(errorPath.c_str());
   return result;
+}
+
+void LetEveryoneChange(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR writable = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &writable, nullptr);
+  if (!SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, writable)) {
+    std::fprintf(stderr, "cannot let everyone change %ls\n", path.c_str());
+  }
+  LocalFree(writable);
 }
 
 bool RunOnHost(const char* format, const std::vector<std::wstring>& paths, bool (*done)(const std::wstring& last)) {

@@ -58,6 +58,9 @@ struct ProcessResult {
 // Starts `commandLine`, with stdout and stderr captured, and waits for it.
 ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseconds = 120000);
 
+// Makes `path` writable by Everyone (under Wine: Unix mode 0777).
+void LetEveryoneChange(const std::wstring& path);
+
 // Runs a Linux command on the host Wine runs on, with each Windows path in
 // `paths` put in place of a %s in `format`, and waits (up to 5 s) until
 // `done`, given the last path, says it has done its work: Wine hands back no process for a Linux

@@ -55,6 +55,16 @@ const DWORD DebugTypeCodeView = 2;           // IMAGE_DEBUG_TYPE_CODEVIEW
 const DWORD DebugTypeExDllCharacteristics = 20;
 const DWORD ExDllCetCompat = 0x1;
 
+// The PDB name of a CodeView (RSDS) record: after its signature, GUID and
+// age. Empty when the record is no RSDS record.
+std::string CodeViewPdbName(const PeDebugEntry& entry) {
+  const size_t nameOffset = 4 + 16 + 4;
+  if (entry.data.size() <= nameOffset || entry.data.compare(0, 4, "RSDS") != 0) {
+    return std::string();
+  }
+  return std::string(entry.data.c_str() + nameOffset);
+}
+
 struct HardeningCheck {
   const char* name;
   std::function<bool(const PeImage&)> holds;
@@ -135,12 +145,13 @@ const HardeningCheck HardeningChecks[] = {
        }
        return false;
      }},
-    {"debug directory: no time stamp, no CodeView record (PDB path, build id)",
+    {"debug directory: no time stamp; a CodeView record names lindquay-updater.pdb alone, without a folder",
      [](const PeImage& image) {
        std::vector<PeDebugEntry> entries = image.DebugEntries();
        return image.FileHeader().TimeDateStamp == 0 &&
               std::none_of(entries.begin(), entries.end(), [](const PeDebugEntry& entry) {
-                return entry.timeDateStamp != 0 || entry.type == DebugTypeCodeView;
+                return entry.timeDateStamp != 0 ||
+                       (entry.type == DebugTypeCodeView && CodeViewPdbName(entry) != "lindquay-updater.pdb");
               });
      }},
 };

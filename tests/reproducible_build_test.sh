@@ -1,13 +1,15 @@
 #!/bin/sh
 # Three builds of the launcher from the same sources, copied to different
 # directories and built one after the other, must give the same bytes, and
-# the same bytes as this build's own executable. A version given at configure
-# time reaches every field of the version block, and one that Windows cannot
-# hold stops the configure.
+# the same bytes as this build's own executable; so must its PDB, where the
+# toolchain writes one, and the PDB must be the one the executable names.
+# A version given at configure time reaches every field of the version
+# block, and one that Windows cannot hold stops the configure.
 #   reproducible_build_test.sh SOURCE_DIR WORK_DIR REFERENCE_EXE BUILD_TYPE TOOLCHAIN_FILE_NAME
-#     VERSION RESOURCE_READER
+#     VERSION RESOURCE_READER [LLVM_READOBJ LLVM_PDBUTIL]
 # VERSION is the reference build's; RESOURCE_READER a windres that can write
-# an executable's resources out as a script.
+# an executable's resources out as a script. The two LLVM tools are given
+# when the toolchain writes a PDB (NAME.pdb beside NAME.exe).
 set -eu
 source_dir=$1
 work=$2
@@ -16,6 +18,9 @@ build_type=$4
 toolchain=$5
 version=$6
 resource_reader=$7
+readobj=${8:-}
+pdbutil=${9:-}
+reference_pdb="${reference%.exe}.pdb"
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -73,20 +78,50 @@ compare() {
   done
 }
 compare lindquay-updater.exe "$reference"
+if [ -n "$pdbutil" ]; then
+  compare lindquay-updater.pdb "$reference_pdb"
+  # The PDB a debugger loads for this executable: the GUID and age of the
+  # executable's CodeView entry are the PDB's own.
+  "$readobj" --coff-debug-directory "$reference" >"$work/entry.txt"
+  "$pdbutil" dump --summary "$reference_pdb" >"$work/pdb.txt"
+  entry="$(sed -n 's/^ *PDBGUID: *//p' "$work/entry.txt") age $(sed -n 's/^ *PDBAge: *//p' "$work/entry.txt")"
+  symbols="$(sed -n 's/^ *GUID: *//p' "$work/pdb.txt") age $(sed -n 's/^ *Age: *//p' "$work/pdb.txt")"
+  echo "CodeView entry: $entry; PDB: $symbols"
+  case "$entry" in
+    "{"*"} age "[0-9]*) [ "$entry" = "$symbols" ] || fail "the PDB's GUID and age are not the executable's entry's" ;;
+    *) fail "no GUID and age in the executable's CodeView entry" ;;
+  esac
+elif [ -e "$reference_pdb" ]; then
+  fail "a PDB where this toolchain writes none: $reference_pdb"
+fi
 
 # The post-link check that every build runs refuses, and removes, a file with
-# a time stamp in its header, and one that names the build folder. Each keeps
-# the executable's name.
+# a time stamp in its header, one that names the build folder, and one whose
+# CodeView entry names its PDB with a folder. Each keeps the executable's
+# name: the PDB it may name is NAME.pdb.
 check="$source_dir/cmake/check_pe_stamps.py"
-for case in clean stamped placed; do
+for case in clean stamped placed foldered; do
   mkdir -p "$work/$case"
   cp "$reference" "$work/$case/lindquay-updater.exe"
 done
 pe=$(od -An -tu4 -j60 -N4 "$reference" | tr -d ' ')
 printf '\001' | dd of="$work/stamped/lindquay-updater.exe" bs=1 seek=$((pe + 8)) conv=notrunc 2>/dev/null
 printf '%s' "$work/first/build" >>"$work/placed/lindquay-updater.exe"
+bad="stamped placed"
+if [ -n "$pdbutil" ]; then
+  # The same length: D:\dquay-updater.pdb.
+  python3 - "$work/foldered/lindquay-updater.exe" <<'EOF'
+import sys
+path = sys.argv[1]
+data = open(path, "rb").read()
+name = b"lindquay-updater.pdb\0"
+assert data.count(name) == 1, "the CodeView entry's name"
+open(path, "wb").write(data.replace(name, b"D:\\" + name[3:]))
+EOF
+  bad="$bad foldered"
+fi
 python3 "$check" "$work/clean/lindquay-updater.exe" "$work/first/build" || fail "the check refuses the build"
-for case in stamped placed; do
+for case in $bad; do
   if python3 "$check" "$work/$case/lindquay-updater.exe" "$work/first/build" 2>/dev/null ||
     [ -e "$work/$case/lindquay-updater.exe" ]; then
     fail "the post-link check let the $case executable through"

@@ -11,6 +11,11 @@
 #   LAUNCHER_LINK_OPTIONS       the executables
 #   LAUNCHER_RUNTIME_SOURCES    what the executables have instead of a C runtime
 #   LAUNCHER_WRITES_PDB         each executable gets NAME.pdb beside it
+#   LAUNCHER_RELEASE_HARDENING  the executables have all a Windows security
+#                               review checks: sections by privilege, unwind
+#                               data, a load configuration (Control Flow
+#                               Guard, a loader-seeded stack guard,
+#                               DependentLoadFlags) and the CET mark
 
 set(LAUNCHER_DEFINITIONS
   UNICODE
@@ -52,6 +57,7 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   # The memset/memcpy stand-ins must not become calls to themselves.
   set(LAUNCHER_FREESTANDING_OPTIONS -ffreestanding -fno-stack-protector)
   list(APPEND LAUNCHER_RUNTIME_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/support/load_config.cpp)
+  set(LAUNCHER_RELEASE_HARDENING TRUE)
   # Symbols for crash dumps: CodeView debug information, which lld links into
   # a PDB. Reproducible: no compiler command line in the objects, and "." as
   # the folder they were compiled in.
@@ -109,6 +115,7 @@ else()
   # GCC 12 and GNU ld have no Control Flow Guard and no load configuration,
   # so no loader-seeded stack guard either.
   set(LAUNCHER_HARDENING_OPTIONS)
+  set(LAUNCHER_RELEASE_HARDENING FALSE)
   # GNU ld writes no PDB: GCC's debug information is DWARF, which Windows
   # debuggers and crash-dump tools do not read.
   set(LAUNCHER_SYMBOL_OPTIONS)

@@ -108,6 +108,55 @@ TEST(Statistics, TheSpreadOfARatioWidensWithTheNoiseAndHoldsTheRatio) {
   EXPECT_EQ(again.high, some.high);
 }
 
+// Wine's failed start (ERROR_INTERNAL_ERROR, as a start error or passed on
+// as an exit code) is measured once more and counted; a second one, and
+// every other failure, is handed back for the benchmark to stop on.
+TEST(FailedWineStart, IsMeasuredOnceMoreAndCountedAndNothingElseIs) {
+  auto ended = [](DWORD exitCode) {
+    RunMeasure run;
+    run.started = true;
+    run.exitCode = exitCode;
+    return run;
+  };
+  auto unstarted = [](DWORD startError) {
+    RunMeasure run;
+    run.startError = startError;
+    return run;
+  };
+  const RunMeasure ok = ended(0);
+  const struct {
+    const char* name;
+    std::vector<RunMeasure> runs;  // what each measurement gives
+    size_t measured;
+    bool failedAgain;
+  } cases[] = {
+      {"ok", {ok}, 1, false},
+      {"exit code 0x54F, then ok", {ended(ERROR_INTERNAL_ERROR), ok}, 2, false},
+      {"start error 0x54F, then ok", {unstarted(ERROR_INTERNAL_ERROR), ok}, 2, false},
+      {"exit code 0x54F twice", {ended(ERROR_INTERNAL_ERROR), ended(ERROR_INTERNAL_ERROR)}, 2, true},
+      {"another exit code", {ended(5)}, 1, false},
+      {"another start error", {unstarted(ERROR_FILE_NOT_FOUND)}, 1, false},
+  };
+  int repeats = 0;
+  int expectedRepeats = 0;
+  for (const auto& c : cases) {
+    size_t measured = 0;
+    int prepared = 0;
+    RunMeasure run = MeasureRepeatingFailedWineStart([&] { return c.runs[measured++]; }, &repeats,
+                                                     [&] { ++prepared; });
+    const bool repeated = c.measured == 2;
+    expectedRepeats += repeated ? 1 : 0;
+    EXPECT_EQ(measured, c.measured) << c.name;
+    EXPECT_EQ(prepared, repeated ? 1 : 0) << c.name;
+    EXPECT_EQ(repeats, expectedRepeats) << c.name;
+    EXPECT_EQ(run.repeated, repeated) << c.name;
+    // What is handed back is the last measurement.
+    EXPECT_EQ(run.exitCode, c.runs[c.measured - 1].exitCode) << c.name;
+    EXPECT_EQ(run.startError, c.runs[c.measured - 1].startError) << c.name;
+    EXPECT_EQ(FailedWineStart(run), c.failedAgain) << c.name;
+  }
+}
+
 class BenchRuns : public ::testing::Test {
  protected:
   BenchRuns() {
@@ -239,4 +288,10 @@ TEST_F(BenchRuns, CpuTimeIsTheChildsOwnNotTheCallers) {
   ASSERT_TRUE(run.started);
   EXPECT_GE(run.cpuMs, 0);
   EXPECT_LT(run.cpuMs, 150);
+}
+
+TEST_F(BenchRuns, AProgramThatCannotBeStartedGivesItsStartError) {
+  RunMeasure run = RunMeasured(QuoteForCommandLine(scratch.Path() + L"missing.exe"));
+  EXPECT_FALSE(run.started);
+  EXPECT_EQ(run.startError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }

@@ -112,48 +112,34 @@ TEST(Statistics, TheSpreadOfARatioWidensWithTheNoiseAndHoldsTheRatio) {
 // as an exit code) is measured once more and counted; a second one, and
 // every other failure, is handed back for the benchmark to stop on.
 TEST(FailedWineStart, IsMeasuredOnceMoreAndCountedAndNothingElseIs) {
-  auto ended = [](DWORD exitCode) {
+  // Started, with its exit code; or not, with its start error.
+  auto measured = [](bool started, DWORD code) {
     RunMeasure run;
-    run.started = true;
-    run.exitCode = exitCode;
+    run.started = started;
+    (started ? run.exitCode : run.startError) = code;
     return run;
   };
-  auto unstarted = [](DWORD startError) {
-    RunMeasure run;
-    run.startError = startError;
-    return run;
+  const RunMeasure ok = measured(true, 0), wineExit = measured(true, ERROR_INTERNAL_ERROR),
+                   wineStart = measured(false, ERROR_INTERNAL_ERROR);
+  // What each measurement gives: two of them mean a repeat.
+  const std::vector<RunMeasure> cases[] = {
+      {ok}, {wineExit, ok}, {wineStart, ok}, {wineExit, wineExit}, {measured(true, 5)},
+      {measured(false, ERROR_FILE_NOT_FOUND)},
   };
-  const RunMeasure ok = ended(0);
-  const struct {
-    const char* name;
-    std::vector<RunMeasure> runs;  // what each measurement gives
-    size_t measured;
-    bool failedAgain;
-  } cases[] = {
-      {"ok", {ok}, 1, false},
-      {"exit code 0x54F, then ok", {ended(ERROR_INTERNAL_ERROR), ok}, 2, false},
-      {"start error 0x54F, then ok", {unstarted(ERROR_INTERNAL_ERROR), ok}, 2, false},
-      {"exit code 0x54F twice", {ended(ERROR_INTERNAL_ERROR), ended(ERROR_INTERNAL_ERROR)}, 2, true},
-      {"another exit code", {ended(5)}, 1, false},
-      {"another start error", {unstarted(ERROR_FILE_NOT_FOUND)}, 1, false},
-  };
-  int repeats = 0;
-  int expectedRepeats = 0;
-  for (const auto& c : cases) {
-    size_t measured = 0;
+  int repeats = 0, expectedRepeats = 0, index = 0;
+  for (const std::vector<RunMeasure>& runs : cases) {
+    SCOPED_TRACE(index++);
+    size_t calls = 0;
     int prepared = 0;
-    RunMeasure run = MeasureRepeatingFailedWineStart([&] { return c.runs[measured++]; }, &repeats,
-                                                     [&] { ++prepared; });
-    const bool repeated = c.measured == 2;
+    RunMeasure last = MeasureRepeatingFailedWineStart([&] { return runs[calls++]; }, &repeats, [&] { ++prepared; });
+    const bool repeated = runs.size() == 2;
     expectedRepeats += repeated ? 1 : 0;
-    EXPECT_EQ(measured, c.measured) << c.name;
-    EXPECT_EQ(prepared, repeated ? 1 : 0) << c.name;
-    EXPECT_EQ(repeats, expectedRepeats) << c.name;
-    EXPECT_EQ(run.repeated, repeated) << c.name;
-    // What is handed back is the last measurement.
-    EXPECT_EQ(run.exitCode, c.runs[c.measured - 1].exitCode) << c.name;
-    EXPECT_EQ(run.startError, c.runs[c.measured - 1].startError) << c.name;
-    EXPECT_EQ(FailedWineStart(run), c.failedAgain) << c.name;
+    EXPECT_EQ(calls, runs.size());
+    EXPECT_EQ(prepared, repeated ? 1 : 0);
+    EXPECT_EQ(repeats, expectedRepeats);
+    EXPECT_EQ(last.repeated, repeated);
+    EXPECT_EQ(last.exitCode, runs.back().exitCode);
+    EXPECT_EQ(last.startError, runs.back().startError);
   }
 }
 

@@ -8,9 +8,8 @@ cd "$(dirname "$0")"
 sh cmake/install-deps.sh
 # The configure log goes into the build folder, which a fresh clone lacks.
 mkdir -p build
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/clang-19-x86_64-w64-windows-gnu.cmake >build/bench-configure.log 2>&1 ||
-  { cat build/bench-configure.log; exit 1; }
-cmake --build build --parallel 2 >build/bench-build.log 2>&1 || { cat build/bench-build.log; exit 1; }
+cmake --preset release >build/bench-configure.log 2>&1 || { cat build/bench-configure.log; exit 1; }
+cmake --build --preset release >build/bench-build.log 2>&1 || { cat build/bench-build.log; exit 1; }
 
 echo "Machine: $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(nproc) cores," \
   "$(free -g | awk '/^Mem:/{print $2}') GiB; $(uname -sr); $(wine --version 2>/dev/null)"

@@ -5,8 +5,8 @@
 set -eu
 cd "$(dirname "$0")"
 sh cmake/install-deps.sh
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/clang-19-x86_64-w64-windows-gnu.cmake >/dev/null
-cmake --build build --parallel 2 --target demo
+cmake --preset release >/dev/null
+cmake --build --preset release --target demo
 build/wine-run.sh --start-server
 status=0
 build/wine-run.sh build/bin/demo.exe || status=$?

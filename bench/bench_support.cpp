@@ -99,6 +99,7 @@ RunMeasure RunMeasured(const std::wstring& commandLine, HANDLE output, bool samp
   PROCESS_INFORMATION process = {};
   double started = NowMs();
   if (!StartChild(commandLine, output, &process)) {
+    measure.startError = GetLastError();
     return measure;
   }
   measure.started = true;
@@ -258,6 +259,7 @@ RunMeasure RunThroughPipe(const std::wstring& commandLine, const std::wstring& l
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   PROCESS_INFORMATION process = {};
   bool ok = StartChild(commandLine, writeEnd, &process);
+  measure.startError = ok ? 0 : GetLastError();
   CloseHandle(writeEnd);
   if (ok) {
     measure.started = true;
@@ -322,6 +324,25 @@ std::string UpdateBatchFile(const std::wstring& updaterCommandLine, const std::w
          narrow(productPath) +
          "\"\r\n"
          "exit /b 0\r\n";
+}
+
+bool FailedWineStart(const RunMeasure& run) {
+  return run.started ? run.exitCode == ERROR_INTERNAL_ERROR : run.startError == ERROR_INTERNAL_ERROR;
+}
+
+RunMeasure MeasureRepeatingFailedWineStart(const std::function<RunMeasure()>& measure, int* repeats,
+                                           const std::function<void()>& beforeRepeat) {
+  RunMeasure run = measure();
+  if (!FailedWineStart(run)) {
+    return run;
+  }
+  ++*repeats;
+  if (beforeRepeat) {
+    beforeRepeat();
+  }
+  run = measure();
+  run.repeated = true;
+  return run;
 }
 
 double Median(std::vector<double> values) {

@@ -12,10 +12,12 @@
 
 struct RunMeasure {
   bool started = false;
+  DWORD startError = 0;  // when it could not be started
   DWORD exitCode = 0;
   double wallMs = 0;          // from CreateProcessW to the end of the process
   double cpuMs = -1;          // the process's own user and kernel time; -1 if unknown
   SIZE_T peakWorkingSet = 0;  // 0 unless sampled
+  bool repeated = false;      // measured again after Wine failed a process start
 };
 
 double NowMs();
@@ -64,6 +66,25 @@ bool WaitForProductStandin(const std::wstring& binDirectory, DWORD timeoutMs = 1
 // the updater's exit code as the batch file's. CRLF line ends.
 std::string UpdateBatchFile(const std::wstring& updaterCommandLine, const std::wstring& logPath,
                             const std::wstring& productPath);
+
+// ---- Wine's failed process start ------------------------------------------
+
+// Under load, Wine now and then fails a process start with
+// ERROR_INTERNAL_ERROR (0x0000054F): its CreateProcessW reports that when the
+// new process ends before it has started. The end-to-end tests repeat such a
+// run once; so does the benchmark.
+
+// True when `run` failed so: it could not be started with that error, or it
+// ended with that code, which the launcher and the minimal program pass on
+// when their own start of a child failed so.
+bool FailedWineStart(const RunMeasure& run);
+
+// Measures a run with `measure` and, when Wine failed a process start in it,
+// calls `beforeRepeat` (if any) and measures it once more, marked
+// `repeated`, adding one to `*repeats`. A second failure is returned as it
+// is, for the caller to judge like any other.
+RunMeasure MeasureRepeatingFailedWineStart(const std::function<RunMeasure()>& measure, int* repeats,
+                                           const std::function<void()>& beforeRepeat = nullptr);
 
 // ---- Statistics -----------------------------------------------------------
 

@@ -108,6 +108,41 @@ TEST(Statistics, TheSpreadOfARatioWidensWithTheNoiseAndHoldsTheRatio) {
   EXPECT_EQ(again.high, some.high);
 }
 
+// Wine's failed start (ERROR_INTERNAL_ERROR, as a start error or passed on
+// as an exit code) is measured once more and counted; a second one, and
+// every other failure, is handed back for the benchmark to stop on.
+TEST(FailedWineStart, IsMeasuredOnceMoreAndCountedAndNothingElseIs) {
+  // Started, with its exit code; or not, with its start error.
+  auto measured = [](bool started, DWORD code) {
+    RunMeasure run;
+    run.started = started;
+    (started ? run.exitCode : run.startError) = code;
+    return run;
+  };
+  const RunMeasure ok = measured(true, 0), wineExit = measured(true, ERROR_INTERNAL_ERROR),
+                   wineStart = measured(false, ERROR_INTERNAL_ERROR);
+  // What each measurement gives: two of them mean a repeat.
+  const std::vector<RunMeasure> cases[] = {
+      {ok}, {wineExit, ok}, {wineStart, ok}, {wineExit, wineExit}, {measured(true, 5)},
+      {measured(false, ERROR_FILE_NOT_FOUND)},
+  };
+  int repeats = 0, expectedRepeats = 0, index = 0;
+  for (const std::vector<RunMeasure>& runs : cases) {
+    SCOPED_TRACE(index++);
+    size_t calls = 0;
+    int prepared = 0;
+    RunMeasure last = MeasureRepeatingFailedWineStart([&] { return runs[calls++]; }, &repeats, [&] { ++prepared; });
+    const bool repeated = runs.size() == 2;
+    expectedRepeats += repeated ? 1 : 0;
+    EXPECT_EQ(calls, runs.size());
+    EXPECT_EQ(prepared, repeated ? 1 : 0);
+    EXPECT_EQ(repeats, expectedRepeats);
+    EXPECT_EQ(last.repeated, repeated);
+    EXPECT_EQ(last.exitCode, runs.back().exitCode);
+    EXPECT_EQ(last.startError, runs.back().startError);
+  }
+}
+
 class BenchRuns : public ::testing::Test {
  protected:
   BenchRuns() {
@@ -239,4 +274,10 @@ TEST_F(BenchRuns, CpuTimeIsTheChildsOwnNotTheCallers) {
   ASSERT_TRUE(run.started);
   EXPECT_GE(run.cpuMs, 0);
   EXPECT_LT(run.cpuMs, 150);
+}
+
+TEST_F(BenchRuns, AProgramThatCannotBeStartedGivesItsStartError) {
+  RunMeasure run = RunMeasured(QuoteForCommandLine(scratch.Path() + L"missing.exe"));
+  EXPECT_FALSE(run.started);
+  EXPECT_EQ(run.startError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }

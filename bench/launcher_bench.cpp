@@ -146,6 +146,7 @@ RunMeasure RunStandinsDirectly(const Layout& layout) {
       CloseHandle(process.hProcess);
     } else {
       updater.started = false;
+      updater.startError = GetLastError();
     }
   }
   updater.wallMs = NowMs() - started;
@@ -160,18 +161,32 @@ bool Check(bool condition, const char* what) {
   return condition;
 }
 
-// A launcher or minimal-program run: it must have started, ended with 0 and
-// restarted the product (and, when sampled, have a CPU time). On failure it
-// says which of these it missed, so that a rare fault can be told apart.
+// A whole run (launcher, minimal program, batch file or stand-ins): it must
+// have started, ended with 0 and restarted the product (and, when sampled,
+// have a CPU time). On failure it says which of these it missed, and whether
+// it was already the repeat of a run that Wine failed to start, so that a
+// rare fault can be told apart.
 bool CheckRun(const RunMeasure& run, const std::wstring& productBin, const char* what, bool sampled = false) {
   bool productStarted = run.started && run.exitCode == 0 && WaitForProductStandin(productBin);
   bool ok = productStarted && (!sampled || run.cpuMs >= 0);
   if (!ok) {
-    std::fprintf(stderr, "benchmark run failed: %s (started %d, exit code 0x%08lX, product started %d, CPU %.2f ms)\n",
-                 what, run.started ? 1 : 0, static_cast<unsigned long>(run.exitCode), productStarted ? 1 : 0,
-                 run.cpuMs);
+    std::fprintf(stderr,
+                 "benchmark run failed: %s (started %d, start error 0x%08lX, exit code 0x%08lX, product started %d, "
+                 "CPU %.2f ms%s)\n",
+                 what, run.started ? 1 : 0, static_cast<unsigned long>(run.startError),
+                 static_cast<unsigned long>(run.exitCode), productStarted ? 1 : 0, run.cpuMs,
+                 run.repeated ? "; already repeated once after Wine failed a process start" : "");
   }
   return ok;
+}
+
+// Keeps the wall time of a run that passes CheckRun.
+bool Record(const RunMeasure& run, const std::wstring& productBin, const char* what, std::vector<double>& wallMs) {
+  if (!CheckRun(run, productBin, what)) {
+    return false;
+  }
+  wallMs.push_back(run.wallMs);
+  return true;
 }
 
 // ---- 6: the judgement of what an elevated run loads ----
@@ -193,7 +208,7 @@ struct Judgement {
 
 // Lays the runtime out under the drive's root, which only this account may
 // change: a scratch folder in /dev/shm or /tmp would be refused at once.
-Judgement MeasureJudgement(int repetitions, int slowRepetitions) {
+Judgement MeasureJudgement(int repetitions, int slowRepetitions, int* repeats) {
   Judgement result;
   wchar_t drive[MAX_PATH] = L"C:";
   GetEnvironmentVariableW(L"SystemDrive", drive, MAX_PATH);
@@ -246,14 +261,16 @@ Judgement MeasureJudgement(int repetitions, int slowRepetitions) {
                                     std::wstring(L"P"), std::wstring(L"C")}) {
     line += L" " + QuoteForCommandLine(value);
   }
+  auto settled = [&] { return WaitForUnixProcessesUnder(root); };
   for (int repetition = 0; repetition < slowRepetitions && result.ok; ++repetition) {
-    RunMeasure run = RunMeasured(line);
-    result.ok = CheckRun(run, install + L"\\bin\\", "launcher run (--elevate, judged)");
-    result.elevateMs.push_back(run.wallMs);
+    result.ok = Check(settled(), "the last run's processes ended") &&
+                Record(MeasureRepeatingFailedWineStart([&] { return RunMeasured(line); }, repeats, settled),
+                       install + L"\\bin\\", "launcher run (--elevate, judged)", result.elevateMs);
   }
   RemoveTree(root);
   return result;
 }
+
 
 std::string Format(const char* format, double value) {
   char text[64];
@@ -361,34 +378,35 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring productBin = layout.install + L"\\bin\\";
   bool ok = true;
 
+  // Runs that Wine failed to start (ERROR_INTERNAL_ERROR), each measured
+  // once more; the table says how many.
+  int repeats = 0;
+  // Every process of the last run, the product included, has left before
+  // the next starts, a repeat included: nothing of one run's exit falls into
+  // another's time.
+  auto settled = [&] { return WaitForUnixProcessesUnder(layout.scratch.Path()); };
+  auto measure = [&](const std::function<RunMeasure()>& run) {
+    return MeasureRepeatingFailedWineStart(run, &repeats, settled);
+  };
+
   // ---- 1 and 2: a whole run whose stand-ins exit at once ----
   std::vector<double> launcherWall, floorWall, batchWall, limitWall;
   enum Method { Launcher, Floor, Batch, Limit, MethodCount };
   auto runOnce = [&](int method) -> bool {
-    // Every process of the last run, the product included, has left before
-    // the next starts: nothing of one run's exit falls into another's time.
-    if (!Check(WaitForUnixProcessesUnder(layout.scratch.Path()), "the last run's processes ended")) {
+    if (!Check(settled(), "the last run's processes ended")) {
       return false;
     }
-    RunMeasure run;
     switch (method) {
       case Launcher:
-        run = RunMeasured(layout.launcherLine);
-        return CheckRun(run, productBin, "launcher run") &&
-               (launcherWall.push_back(run.wallMs), true);
+        return Record(measure([&] { return RunMeasured(layout.launcherLine); }), productBin, "launcher run",
+                      launcherWall);
       case Floor:
-        run = RunMeasured(layout.floorLine);
-        return CheckRun(run, productBin, "minimal program") &&
-               (floorWall.push_back(run.wallMs), true);
+        return Record(measure([&] { return RunMeasured(layout.floorLine); }), productBin, "minimal program",
+                      floorWall);
       case Batch:
-        run = RunMeasured(layout.batchLine);
-        return Check(run.started, "batch file started") && Check(run.exitCode == 0, "batch file exit code") &&
-               Check(WaitForProductStandin(productBin), "batch file started the product") &&
-               (batchWall.push_back(run.wallMs), true);
+        return Record(measure([&] { return RunMeasured(layout.batchLine); }), productBin, "batch file", batchWall);
       default:
-        run = RunStandinsDirectly(layout);
-        return Check(run.started && WaitForProductStandin(productBin), "stand-ins") &&
-               (limitWall.push_back(run.wallMs), true);
+        return Record(measure([&] { return RunStandinsDirectly(layout); }), productBin, "stand-ins", limitWall);
     }
   };
   for (int method = 0; method < MethodCount; ++method) {
@@ -420,9 +438,9 @@ int wmain(int argc, wchar_t** argv) {
   for (int repetition = 0; repetition < options.slowRepetitions && ok; ++repetition) {
     for (int sleep = 0; sleep < SleepCount; ++sleep) {
       ScopedEnvironment sleeping(L"STANDIN_SLEEP_MS", std::to_wstring(sleepMs[sleep]));
-      RunMeasure launcher = RunMeasured(layout.launcherLine, nullptr, /* sample */ true);
+      RunMeasure launcher = measure([&] { return RunMeasured(layout.launcherLine, nullptr, /* sample */ true); });
       ok = CheckRun(launcher, productBin, "launcher run (sampled)", /* sampled */ true) && ok;
-      RunMeasure floor = RunMeasured(layout.floorLine, nullptr, /* sample */ true);
+      RunMeasure floor = measure([&] { return RunMeasured(layout.floorLine, nullptr, /* sample */ true); });
       ok = CheckRun(floor, productBin, "minimal program (sampled)", /* sampled */ true) && ok;
       launcherCpu[sleep].push_back(launcher.cpuMs);
       floorCpu[sleep].push_back(floor.cpuMs);
@@ -444,18 +462,24 @@ int wmain(int argc, wchar_t** argv) {
       ScopedEnvironment output(L"STANDIN_OUTPUT_BYTES", std::to_wstring(bytes));
       for (int step = 0; step < OutputMethodCount && ok; ++step) {
         int method = (step + repetition) % OutputMethodCount;
-        DeleteFileW(layout.log.c_str());
-        RunMeasure run;
         unsigned long long copied = 0;
+        // Each run, a repeat too, writes into a fresh log.
+        RunMeasure run = measure([&] {
+          DeleteFileW(layout.log.c_str());
+          if (method == ThroughLauncher) {
+            return RunMeasured(layout.launcherLine);
+          }
+          if (method == StraightToFile) {
+            HANDLE log = OpenLogForChildren(layout.log);
+            RunMeasure straight = RunMeasured(layout.updaterLine, log);
+            CloseHandle(log);
+            return straight;
+          }
+          return RunThroughPipe(layout.updaterLine, layout.log, &copied);
+        });
         if (method == ThroughLauncher) {
-          run = RunMeasured(layout.launcherLine);
           ok = CheckRun(run, productBin, "launcher run (output)") && ok;
-        } else if (method == StraightToFile) {
-          HANDLE log = OpenLogForChildren(layout.log);
-          run = RunMeasured(layout.updaterLine, log);
-          CloseHandle(log);
-        } else {
-          run = RunThroughPipe(layout.updaterLine, layout.log, &copied);
+        } else if (method == ThroughPipe) {
           ok = Check(copied == bytes, "pipe relay copied every byte") && ok;
         }
         ok = Check(run.started && run.exitCode == 0, "updater output run") && ok;
@@ -467,7 +491,7 @@ int wmain(int argc, wchar_t** argv) {
   DeleteFileW(layout.log.c_str());
 
   // ---- 6: the judgement ----
-  Judgement judgement = ok ? MeasureJudgement(options.repetitions, options.slowRepetitions) : Judgement();
+  Judgement judgement = ok ? MeasureJudgement(options.repetitions, options.slowRepetitions, &repeats) : Judgement();
   ok = judgement.ok && ok;
 
   // ---- 5: footprint ----
@@ -577,8 +601,9 @@ int wmain(int argc, wchar_t** argv) {
                   Format("%.2f of the run (judged twice)", 2 * judgeMs / elevateMs), "<= 25 ms"});
 
   std::printf("Medians of %d interleaved repetitions (%d for the sampled runs and those of seconds).\n"
-              "Ratios with their spread: the 90%% bootstrap interval over the repetitions.\n",
-              options.repetitions, options.slowRepetitions);
+              "Ratios with their spread: the 90%% bootstrap interval over the repetitions.\n"
+              "Runs repeated because Wine failed a process start (ERROR_INTERNAL_ERROR): %d.\n",
+              options.repetitions, options.slowRepetitions, repeats);
   PrintTable(rows);
   return 0;
 }

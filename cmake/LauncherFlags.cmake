@@ -6,8 +6,16 @@
 #   LAUNCHER_COMPILE_OPTIONS    every file of the launcher, tests' copy included
 #   LAUNCHER_HARDENING_OPTIONS  the executables only (they bring the stack
 #                               guard and the load configuration with them)
+#   LAUNCHER_SYMBOL_OPTIONS     the executables' files: debug information for
+#                               their PDBs
 #   LAUNCHER_LINK_OPTIONS       the executables
 #   LAUNCHER_RUNTIME_SOURCES    what the executables have instead of a C runtime
+#   LAUNCHER_WRITES_PDB         each executable gets NAME.pdb beside it
+#   LAUNCHER_RELEASE_HARDENING  the executables have all a Windows security
+#                               review checks: sections by privilege, unwind
+#                               data, a load configuration (Control Flow
+#                               Guard, a loader-seeded stack guard,
+#                               DependentLoadFlags) and the CET mark
 
 set(LAUNCHER_DEFINITIONS
   UNICODE
@@ -49,6 +57,12 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   # The memset/memcpy stand-ins must not become calls to themselves.
   set(LAUNCHER_FREESTANDING_OPTIONS -ffreestanding -fno-stack-protector)
   list(APPEND LAUNCHER_RUNTIME_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/support/load_config.cpp)
+  set(LAUNCHER_RELEASE_HARDENING TRUE)
+  # Symbols for crash dumps: CodeView debug information, which lld links into
+  # a PDB. Reproducible: no compiler command line in the objects, and "." as
+  # the folder they were compiled in.
+  set(LAUNCHER_SYMBOL_OPTIONS -g -gcodeview -gno-codeview-command-line -fdebug-compilation-dir=.)
+  set(LAUNCHER_WRITES_PDB TRUE)
   set(LAUNCHER_LINK_OPTIONS
     -Oz
     -flto
@@ -57,10 +71,18 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     -nostdlib
     -nostartfiles
     -Wl,--entry=LauncherEntry
+    # Unused code is dropped; with debug information lld keeps it unless
+    # told to drop it.
     -Wl,--gc-sections
     -Wl,--no-insert-timestamp
-    # No CodeView record: it would carry a build id, and a PDB path.
-    -Wl,--build-id=none
+    # The PDB (named per executable, add_launcher_program): its GUID is a
+    # hash of its content, so the same inputs give the same GUID; the
+    # executable's CodeView entry names it by its bare file name, never the
+    # build folder; and the PDB names the objects and sources under a fixed
+    # folder, never the build's.
+    -Wl,--build-id
+    -Wl,-Xlink=/pdbaltpath:%_PDB%
+    -Wl,-Xlink=/pdbsourcepath:C:/lindquay-updater
     -Wl,--tsaware
     -Wl,--dynamicbase
     -Wl,--high-entropy-va
@@ -93,6 +115,13 @@ else()
   # GCC 12 and GNU ld have no Control Flow Guard and no load configuration,
   # so no loader-seeded stack guard either.
   set(LAUNCHER_HARDENING_OPTIONS)
+  set(LAUNCHER_RELEASE_HARDENING FALSE)
+  # GNU ld writes no PDB: GCC's debug information is DWARF, which Windows
+  # debuggers and crash-dump tools do not read.
+  set(LAUNCHER_SYMBOL_OPTIONS)
+  set(LAUNCHER_WRITES_PDB FALSE)
+  message(STATUS "No PDB: GNU ld writes none (GCC's debug information is DWARF); "
+    "the clang-19 toolchain writes lindquay-updater.pdb")
   set(LAUNCHER_FREESTANDING_OPTIONS -ffreestanding -fno-tree-loop-distribute-patterns)
   set(LAUNCHER_LINK_OPTIONS
     -Oz

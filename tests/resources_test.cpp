@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "lindquay_version.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -19,6 +20,10 @@ const WORD IconGroupId = 101;
 const DWORD IconFormatVersion = 0x00030000;  // what CreateIconFromResourceEx expects
 const WORD UsEnglish = 0x0409;
 const WORD UnicodeCodePage = 1200;
+// The version the build was configured with, in the fixed fields' halves.
+const DWORD ConfiguredVersionHigh = MAKELONG(LINDQUAY_VERSION_MINOR, LINDQUAY_VERSION_MAJOR);
+const DWORD ConfiguredVersionLow = MAKELONG(LINDQUAY_VERSION_TWEAK, LINDQUAY_VERSION_PATCH);
+const wchar_t ConfiguredVersion[] = L"" LINDQUAY_VERSION_TEXT;
 
 // The executable, mapped as a file of resources only: none of its code runs.
 class LauncherResources : public ::testing::Test {
@@ -223,7 +228,7 @@ TEST_F(LauncherResources, ManifestAsksOnlyToRunAsTheInvokerOnEverySupportedWindo
             std::string::npos);
 }
 
-TEST_F(LauncherResources, VersionBlockHasOneUsEnglishUnicodeTableAndTheFixedVersion) {
+TEST_F(LauncherResources, VersionBlockHasOneUsEnglishUnicodeTableAndTheConfiguredVersion) {
   EXPECT_EQ(ResourceIds(RT_VERSION), std::vector<WORD>{1});
   VersionNode root;
   size_t end = 0;
@@ -246,10 +251,10 @@ TEST_F(LauncherResources, VersionBlockHasOneUsEnglishUnicodeTableAndTheFixedVers
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize));
   ASSERT_EQ(fixedSize, sizeof(VS_FIXEDFILEINFO));
   EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(0, 1));  // 1.0
-  EXPECT_EQ(fixed->dwFileVersionLS, 0u);              // .0.0
-  EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(0, 1));
-  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+  EXPECT_EQ(fixed->dwFileVersionMS, ConfiguredVersionHigh);
+  EXPECT_EQ(fixed->dwFileVersionLS, ConfiguredVersionLow);
+  EXPECT_EQ(fixed->dwProductVersionMS, ConfiguredVersionHigh);
+  EXPECT_EQ(fixed->dwProductVersionLS, ConfiguredVersionLow);
   EXPECT_EQ(fixed->dwFileFlags & fixed->dwFileFlagsMask, 0u);  // no debug, pre-release or patched build
   EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS_NT_WINDOWS32));
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
@@ -271,12 +276,12 @@ TEST_F(LauncherResources, VersionStringsAreExactlyTheseAndReadBackThroughVerQuer
   } expected[] = {
       {L"CompanyName", L"Korvane Software"},
       {L"FileDescription", L"Lindquay updater"},
-      {L"FileVersion", L"1.0.0.0"},
+      {L"FileVersion", ConfiguredVersion},
       {L"InternalName", L"lindquay-updater.exe"},
       {L"LegalCopyright", L"Copyright (C) Korvane Software. All rights reserved."},
       {L"OriginalFilename", L"lindquay-updater.exe"},
       {L"ProductName", L"Lindquay updater"},
-      {L"ProductVersion", L"1.0.0.0"},
+      {L"ProductVersion", ConfiguredVersion},
   };
 
   VersionNode root;

@@ -2,13 +2,14 @@
 # The signing build step, with a throwaway self-signed certificate made here:
 # the signed executable verifies, a changed byte breaks the signature, and
 # without its signature the file is exactly the unsigned build.
-#   signing_test.sh SOURCE_DIR WORK_DIR UNSIGNED_EXE BUILD_TYPE TOOLCHAIN_FILE_NAME
+#   signing_test.sh SOURCE_DIR WORK_DIR UNSIGNED_EXE BUILD_TYPE TOOLCHAIN_FILE_NAME VERSION
 set -eu
 source_dir=$1
 work=$2
 unsigned=$3
 build_type=$4
 toolchain=$5
+version=$6
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -19,7 +20,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 \
   -keyout key.pem -out certificate.pem 2>/dev/null
 
 cmake -S "$source_dir" -B build -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/$toolchain" \
-  -DCMAKE_BUILD_TYPE="$build_type" -DLINDQUAY_BUILD_TESTS=OFF \
+  -DCMAKE_BUILD_TYPE="$build_type" -DLINDQUAY_BUILD_TESTS=OFF -DLINDQUAY_VERSION="$version" \
   -DLINDQUAY_SIGNING_CERTIFICATE="$work/certificate.pem" -DLINDQUAY_SIGNING_KEY="$work/key.pem" >/dev/null
 cmake --build build --target lindquay-updater --parallel 2 >/dev/null
 signed=build/bin/lindquay-updater.exe

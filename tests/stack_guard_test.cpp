@@ -29,9 +29,14 @@ TEST(StackGuard, AnOverrunEndsTheProcessWithAFastFail) {
 }
 
 TEST(StackGuard, TheLoaderReplacesTheDefaultCookieInEveryProcess) {
+  // Under Wine two processes get the same cookie now and then (once in 100
+  // to 200 runs here): three all but never, while a cookie the loader left
+  // alone is the same in all three.
   ProcessResult first = RunControl(L"guard");
   ProcessResult second = RunControl(L"guard");
-  ASSERT_TRUE(first.finished && second.finished);
+  ProcessResult third = RunControl(L"guard");
+  ASSERT_TRUE(first.finished && second.finished && third.finished);
   EXPECT_NE(first.exitCode, DefaultCookieLowHalf);
-  EXPECT_NE(first.exitCode, second.exitCode) << "the same guard in two processes";
+  EXPECT_TRUE(first.exitCode != second.exitCode || second.exitCode != third.exitCode)
+      << "the same guard in three processes";
 }

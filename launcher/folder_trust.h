@@ -58,7 +58,6 @@ class FolderJudgement {
   // that could not be read.
   DWORD JudgeOnce(const wchar_t* exePath, const wchar_t* exeDirectory, PSID trustedUser);
 
-  bool IsMade() const { return made; }
   DWORD Code() const { return code; }
   // After a refusal: which item, and what makes it untrusted, in one line.
   const wchar_t* Reason() const { return reason.Text(); }

@@ -61,7 +61,7 @@ DWORD RemoveJavaOptions() {
     }
     if (!SetEnvironmentVariableW(name.Text(), /* lpValue: remove */ nullptr)) {
       DWORD error = LastFailureCode();
-      LogFormat("Error: SetEnvironmentVariableW: 0x%08X\n", error);
+      LogError("SetEnvironmentVariableW", error);
       return error;
     }
     removed.Append(removed.Length() == 0 ? "Removed from the updater's environment: " : ", ");
@@ -72,6 +72,18 @@ DWORD RemoveJavaOptions() {
     LogText(removed.Text());
   }
   return 0;
+}
+
+// Readies the elevated instance's updater: whatever the update writes
+// belongs to Administrators, and it takes no JVM options from an environment
+// the user may write. Returns 0, or the logged code of what failed.
+DWORD PrepareElevatedUpdater(const TokenFacts& token) {
+  DWORD code = token.elevated ? MakeAdministratorsDefaultOwner() : 0;
+  if (code != 0) {
+    LogError("SetTokenInformation", code);
+    return code;
+  }
+  return RemoveJavaOptions();
 }
 
 // Starts the Java updater with its output in the log, on a line that the
@@ -153,18 +165,9 @@ DWORD RunUpdate(
   OpenLog(exeDirectory);
 
   UniqueHandle child;
-  DWORD code = 0;
-  if (isChild) {
-    // Whatever the elevated update writes belongs to Administrators; it runs
-    // in the folder it was judged in, not wherever the shell started it, and
-    // takes no JVM options from an environment the user may write.
-    code = token.elevated ? MakeAdministratorsDefaultOwner() : 0;
-    if (code != 0) {
-      LogFormat("Error: SetTokenInformation: 0x%08X\n", code);
-      return code;
-    }
-    code = RemoveJavaOptions();
-  }
+  // The elevated instance runs its updater in the folder it judged, not
+  // wherever the shell started it.
+  DWORD code = isChild ? PrepareElevatedUpdater(token) : 0;
   if (code == 0) {
     code = RunsUpdater(request.mode)
         ? StartUpdater(request, exeDirectory, isChild ? exeDirectory : nullptr, child)

@@ -25,10 +25,9 @@ constexpr const char* StartWord = "Starting ";
 constexpr const char* LabelEnd = ":\n";
 // The formats, each written whole: a failed call's name comes as an ASCII
 // string (%s). After a child, a line feed first ends a last line that the
-// child left unterminated.
+// child left unterminated, before the usual error line (LogError).
 constexpr const char* ExitBanner =
     "\n--Child exited with code 0x%08X----------------------------\n";
-constexpr const char* ErrorLine = "Error: %s: 0x%08X\n";
 constexpr const char* ErrorAfterChild = "\nError: %s: 0x%08X\n";
 
 constexpr const wchar_t* ElevationVerb = L"runas";
@@ -165,7 +164,7 @@ DWORD StartProcess(
     nullDevice.Reset(OpenNullDevice());
     if (!nullDevice.IsValid()) {
       DWORD error = LastFailureCode();
-      LogFormat(ErrorLine, "CreateFileW", error);
+      LogError("CreateFileW", error);
       return error;
     }
     output = nullDevice.Get();
@@ -187,7 +186,7 @@ DWORD StartProcess(
   const char* failedCall = InheritOnly(attributes, &inherited);
   if (failedCall != nullptr) {
     DWORD error = LastFailureCode();
-    LogFormat(ErrorLine, failedCall, error);
+    LogError(failedCall, error);
     return error;
   }
   startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.Bytes());
@@ -206,7 +205,7 @@ DWORD StartProcess(
   DWORD error = started ? 0 : LastFailureCode();
   DeleteProcThreadAttributeList(startup.lpAttributeList);
   if (!started) {
-    LogFormat(ErrorLine, "CreateProcessW", error);
+    LogError("CreateProcessW", error);
     return error;
   }
   CloseHandle(process.hThread);
@@ -217,7 +216,7 @@ DWORD StartProcess(
 void RefuseStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog, DWORD code, const wchar_t* reason) {
   LogStart(commandLine, label, redirectToLog);
   LogRefusal(reason);
-  LogFormat(ErrorLine, "CreateProcessW", code);
+  LogError("CreateProcessW", code);
 }
 
 void DescribeTooLong(WideStringBuffer& reason, unsigned long long length) {
@@ -294,7 +293,7 @@ DWORD StartElevated(
     FreeLibrary(ole32);
   }
   if (error != 0) {
-    LogFormat(ErrorLine, failedCall, error);
+    LogError(failedCall, error);
     return error;
   }
   child = static_cast<UniqueHandle&&>(process);
@@ -304,7 +303,7 @@ DWORD StartElevated(
 void RefuseElevatedStart(const wchar_t* file, const wchar_t* parameters, DWORD code, const wchar_t* reason) {
   LogElevatedStart(file, parameters);
   LogRefusal(reason);
-  LogFormat(ErrorLine, "ShellExecuteExW", code);
+  LogError("ShellExecuteExW", code);
 }
 
 DWORD WaitForChild(HANDLE child, DWORD* exitCode) {

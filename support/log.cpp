@@ -105,6 +105,8 @@ void LogText(const char* ascii) {
   }
 }
 
+void LogError(const char* call, DWORD code) { LogFormat("Error: %s: 0x%08X\n", call, code); }
+
 void LogFormat(const char* format, ...) {
   char line[FormattedLineBytes];
   va_list arguments;

@@ -28,6 +28,10 @@ bool LogIsOpen();
 // standard error instead: the invoking party's only other channel.
 void LogRefusal(const wchar_t* reason);
 
+// Logs "Error: <call>: 0x%08X" and a line feed: the one shape of every
+// failure line, `call` naming the failed call.
+void LogError(const char* call, DWORD code);
+
 // For short lines only (wvsprintfA stops at 1024 characters): labels and
 // codes. The format is ASCII, and so must be what it formats (a wide %S
 // argument is converted to the ANSI code page): the line is written as it

@@ -148,6 +148,15 @@ class ElevationRefused : public ::testing::Test {
     return LoggedElevatedStart(exePath, L"1 --child \"B dir\\\\\" \"S\" \"" + install + L"\" \"A \\\"q\\\"\" \"P\" \"\"");
   }
   bool ProductStarted() { return FileExists(install + L"\\bin\\product-started.txt"); }
+  // Puts the stand-in runtime in kv-jre\bin; returns the path of the record
+  // it leaves when it runs.
+  std::wstring PutRuntime() {
+    CreateDirectoryW((scratch.Path() + L"kv-jre").c_str(), nullptr);
+    CreateDirectoryW((scratch.Path() + L"kv-jre\\bin").c_str(), nullptr);
+    EXPECT_TRUE(CopyFileW((TestProgramDirectory() + L"java-standin.exe").c_str(),
+                          (scratch.Path() + L"kv-jre\\bin\\java.exe").c_str(), FALSE));
+    return scratch.Path() + L"kv-jre\\bin\\java-cmdline.txt";
+  }
 
   ScratchDirectory scratch;
   std::wstring exePath;
@@ -220,10 +229,7 @@ TEST_F(ElevationRefused, AFolderOthersCanChangeIsRefusedBeforeThePromptAndByTheE
 TEST_F(ElevationRefused, AFailedExitCodeQueryIsTheExitCodeAndLeavesNoRecord) {
   // A direct run whose updater (the stand-in, exiting with 0) runs, but
   // whose code cannot be read: no updater reported anything.
-  CreateDirectoryW((scratch.Path() + L"kv-jre").c_str(), nullptr);
-  CreateDirectoryW((scratch.Path() + L"kv-jre\\bin").c_str(), nullptr);
-  ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"java-standin.exe").c_str(),
-                        (scratch.Path() + L"kv-jre\\bin\\java.exe").c_str(), FALSE));
+  PutRuntime();
   const UpdateRequest request = {UpdateMode::Direct, L"B", L"S", install.c_str(), L"A", L"P", L"C"};
   exitCodeQueryFails = true;
   DWORD code = Run(request);
@@ -238,11 +244,7 @@ TEST_F(ElevationRefused, AFailedExitCodeQueryIsTheExitCodeAndLeavesNoRecord) {
 }
 
 TEST_F(ElevationRefused, TheElevatedInstanceMakesAdministratorsOwnWhatTheUpdateWritesBeforeItStarts) {
-  CreateDirectoryW((scratch.Path() + L"kv-jre").c_str(), nullptr);
-  CreateDirectoryW((scratch.Path() + L"kv-jre\\bin").c_str(), nullptr);
-  ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"java-standin.exe").c_str(),
-                        (scratch.Path() + L"kv-jre\\bin\\java.exe").c_str(), FALSE));
-  updaterRecord = scratch.Path() + L"kv-jre\\bin\\java-cmdline.txt";
+  updaterRecord = PutRuntime();
   const UpdateRequest request = {UpdateMode::Child, L"B", L"S", install.c_str(), L"A", L"P", L"C"};
   EXPECT_EQ(Run(request), 0u);
   EXPECT_EQ(ownerAsked, L"S-1-5-32-544");

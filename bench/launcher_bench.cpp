@@ -252,7 +252,7 @@ Judgement MeasureJudgement(int repetitions, int slowRepetitions, int* repeats) {
   for (int repetition = 0; repetition < repetitions && result.ok; ++repetition) {
     FolderJudgement judgement;
     double started = NowMs();
-    DWORD code = judgement.JudgeOnce(launcher.c_str(), app.c_str(), token.User());
+    DWORD code = judgement.JudgeOnce(launcher.c_str(), app.c_str(), token);
     result.judgeMs.push_back(NowMs() - started);
     result.ok = Check(code == 0, "the runtime laid out for the judgement is trusted");
   }

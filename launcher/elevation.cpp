@@ -45,10 +45,7 @@ void ReadTokenFacts(TokenFacts& facts) {
   }
 }
 
-bool SameAccountRunsElevated(UpdateMode mode, const TokenFacts& facts) {
-  if (mode == UpdateMode::Child) {
-    return true;
-  }
+bool SameAccountRunsElevated(const TokenFacts& facts) {
   switch (facts.elevationType) {
     case TokenElevationTypeFull:
       return true;
@@ -59,6 +56,8 @@ bool SameAccountRunsElevated(UpdateMode mode, const TokenFacts& facts) {
   }
   return false;
 }
+
+PSID TrustedAccount(const TokenFacts& facts) { return SameAccountRunsElevated(facts) ? facts.User() : nullptr; }
 
 DWORD MakeAdministratorsDefaultOwner() {
   HANDLE opened = nullptr;

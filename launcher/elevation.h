@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "process/update_request.h"
 
 // Who this process runs as, and who would run elevated: the two decide
 // whether the account's own rights over the launcher's folder can be
@@ -46,13 +45,20 @@ struct TokenFacts {
 void ReadTokenFacts(TokenFacts& facts);
 
 // True when the account that runs this process is the one that runs the
-// update elevated: always for --child, which is the elevated instance; for
-// --elevate when the token is already elevated, when UAC is off and the
-// account is an administrator, or when its elevated half has the same user.
+// update elevated: when its token is the full one of an elevated
+// administrator (the elevated instance, or a caller that was elevated
+// itself), when UAC is off and the account is an administrator, or when its
+// token's elevated half has the same user.
 // Not for a standard user (another account approves the prompt) nor where
 // elevation goes to a separate account (administrator protection): then
-// this account's own rights over the folder count against it.
-bool SameAccountRunsElevated(UpdateMode mode, const TokenFacts& facts);
+// this account's own rights over the folder count against it. It depends on
+// the token alone, so that every judgement of a process trusts the same.
+bool SameAccountRunsElevated(const TokenFacts& facts);
+
+// The account the folder's judgement trusts besides SYSTEM, Administrators
+// and TrustedInstaller: this process's user where SameAccountRunsElevated,
+// else nobody (null).
+PSID TrustedAccount(const TokenFacts& facts);
 
 // Makes Administrators the owner of what this process and its children
 // create, rather than the approving administrator's own account: so that

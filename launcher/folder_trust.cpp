@@ -1,10 +1,12 @@
 #include "launcher/folder_trust.h"
 
 #include <sddl.h>
+#include <winioctl.h>
 
 #include "launcher/elevation.h"
 #include "support/byte_buffer.h"
 #include "support/failure_codes.h"
+#include "support/unique_handle.h"
 
 namespace {
 
@@ -36,6 +38,7 @@ constexpr struct {
     {FILE_APPEND_DATA, "add subfolder", "append data"},
     {FILE_DELETE_CHILD, "delete child", "delete child"},
     {DELETE, "delete", "delete"},
+    {FILE_WRITE_ATTRIBUTES, "write attributes", "write attributes"},
     {WRITE_DAC, "change permissions", "change permissions"},
     {WRITE_OWNER, "change owner", "change owner"},
 };
@@ -45,6 +48,20 @@ constexpr DWORD SecurityToRead = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFO
 constexpr SIZE_T DescriptorBytes = 4096;
 // The folders whose every file and subfolder the elevated updater may load.
 constexpr const char* JudgedTrees[] = {"kv-jre", "kv-lib"};
+// What GetDriveTypeW's answers (0 to 6) are called.
+constexpr const char* DriveKinds[] = {
+    "a drive of unknown type", "no drive", "a removable drive", "a fixed disk", "a network drive", "a CD-ROM drive",
+    "a RAM disk"};
+// Buses a disk can be unplugged from and carried to another machine, whose
+// access lists name the same fixed accounts as this one's.
+constexpr struct {
+  STORAGE_BUS_TYPE bus;
+  const char* name;
+} RemovableBuses[] = {{BusTypeUsb, "USB"}, {BusType1394, "1394"}, {BusTypeSd, "SD"}, {BusTypeMmc, "MMC"}};
+// The prefix that makes Win32 pass a path on as it is: no segment loses
+// trailing spaces or dots, and no length limit applies.
+constexpr const char* LiteralPrefix = "\\\\?\\";
+constexpr unsigned LiteralPrefixLength = 4;
 
 bool IsTrusted(PSID sid, PSID trustedUser) {
   return IsWellKnownSid(sid, WinLocalSystemSid) || EqualSid(sid, Administrators.Get()) ||
@@ -133,20 +150,31 @@ void DescribeFlaw(WideStringBuffer& reason, const DescriptorFlaw& flaw, bool isF
 }
 
 // One judgement's state: whom it trusts, the block descriptors are read
-// into, and where the reason goes.
+// into, where the reason goes, and how much of each path is the literal
+// prefix the judgement added itself, which reasons leave out.
 struct Judge {
   PSID trustedUser;
   WideStringBuffer& reason;
   ByteBuffer descriptor;
+  unsigned addedPrefix;
 };
 
-// Starts the reason with `path`; returns `code`.
-DWORD Refuse(Judge& judge, const wchar_t* path, DWORD code) {
-  judge.reason.Append(path);
-  if (code != ErrorFolderNotTrusted) {
-    judge.reason.Append(" cannot be read to judge who may change it");
-  }
-  return code;
+// Starts the reason with `path`.
+DWORD Refuse(Judge& judge, const wchar_t* path) {
+  judge.reason.Append(path + judge.addedPrefix);
+  return ErrorFolderNotTrusted;
+}
+
+// Refuses an item that `call` could not read, whatever the error: nothing
+// that exists may pass unjudged. Returns `error`.
+DWORD RefuseUnread(Judge& judge, const wchar_t* path, const char* call, DWORD error) {
+  Refuse(judge, path);
+  judge.reason.Append(" cannot be read to judge who may change it (");
+  judge.reason.Append(call);
+  judge.reason.Append(": ");
+  judge.reason.AppendNumber(error, /* hexadecimal */ true);
+  judge.reason.AppendCharacter(L')');
+  return error;
 }
 
 DWORD ReadDescriptor(Judge& judge, const wchar_t* path) {
@@ -195,7 +223,7 @@ DWORD JudgeItem(
   DWORD tag = found.dwReserved0;
   if (checkTag && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
       (tag == 0 || IsReparseTagNameSurrogate(tag))) {
-    Refuse(judge, path, ErrorFolderNotTrusted);
+    Refuse(judge, path);
     if (tag == 0) {
       judge.reason.Append(" is a reparse point whose tag cannot be read");
     } else {
@@ -206,25 +234,22 @@ DWORD JudgeItem(
     return ErrorFolderNotTrusted;
   }
   DWORD error = ReadDescriptor(judge, path);
-  if (IsMissing(error)) {
-    return 0;
-  }
   if (error != 0) {
-    return Refuse(judge, path, error);
+    return RefuseUnread(judge, path, "GetFileSecurityW", error);
   }
   DescriptorFlaw flaw =
       JudgeDescriptor(judge.descriptor.Bytes(), isFolder ? folderRights : fileRights, judge.trustedUser);
   if (flaw.kind == DescriptorFlaw::None) {
     return 0;
   }
-  Refuse(judge, path, ErrorFolderNotTrusted);
+  Refuse(judge, path);
   DescribeFlaw(judge.reason, flaw, isFolder);
   return ErrorFolderNotTrusted;
 }
 
 // Judges the item at `path` by its own folder entry; `isFolder` says
 // whether it exists and is a folder. A missing item passes only where
-// `mayBeMissing`: every folder on the launcher's own path exists.
+// `mayBeMissing`: the launcher and every folder on its path exist.
 DWORD JudgeNamedItem(
     Judge& judge,
     const wchar_t* path,
@@ -237,7 +262,15 @@ DWORD JudgeNamedItem(
   HANDLE search = Find(path, &found);
   if (search == INVALID_HANDLE_VALUE) {
     DWORD error = LastFailureCode();
-    return mayBeMissing && IsMissing(error) ? 0 : Refuse(judge, path, error);
+    if (!IsMissing(error)) {
+      return RefuseUnread(judge, path, "FindFirstFileExW", error);
+    }
+    if (mayBeMissing) {
+      return 0;
+    }
+    Refuse(judge, path);
+    judge.reason.Append(" is missing: the running launcher is no longer at its path");
+    return ErrorFolderNotTrusted;
   }
   FindClose(search);
   *isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -259,11 +292,7 @@ DWORD JudgeTrees(Judge& judge, WideStringBuffer& pending) {
     HANDLE search = Find(path.Text(), &found);
     path.Truncate(folderLength - 1);
     if (search == INVALID_HANDLE_VALUE) {
-      DWORD error = LastFailureCode();
-      if (IsMissing(error)) {
-        continue;
-      }
-      return Refuse(judge, path.Text(), error);
+      return RefuseUnread(judge, path.Text(), "FindFirstFileExW", LastFailureCode());
     }
     DWORD code = 0;
     do {
@@ -281,9 +310,8 @@ DWORD JudgeTrees(Judge& judge, WideStringBuffer& pending) {
       }
     } while (code == 0 && FindNextFileW(search, &found));
     if (code == 0 && GetLastError() != ERROR_NO_MORE_FILES) {
-      code = LastFailureCode();
       path.Truncate(folderLength - 1);
-      Refuse(judge, path.Text(), code);
+      code = RefuseUnread(judge, path.Text(), "FindNextFileW", LastFailureCode());
     }
     FindClose(search);
     if (code != 0) {
@@ -306,17 +334,83 @@ unsigned LocalRootLength(const wchar_t* path) {
   return letter >= L'a' && letter <= L'z' && path[start + 1] == L':' && IsSeparator(path[start + 2]) ? start + 3 : 0;
 }
 
+// Refuses `exePath` on `root` ("X:\\"), as a drive of another kind than
+// "a fixed disk", or one on a bus that can be carried to another machine:
+// the same fixed accounts own files everywhere, so the access lists of such
+// a disk may have been written anywhere.
+DWORD RefuseDrive(Judge& judge, const wchar_t* exePath, const wchar_t* root, const char* kind, const char* bus) {
+  Refuse(judge, exePath);
+  judge.reason.Append(" is on ");
+  judge.reason.Append(root);
+  judge.reason.Append(", ");
+  judge.reason.Append(kind);
+  if (bus != nullptr) {
+    judge.reason.Append(" on a ");
+    judge.reason.Append(bus);
+    judge.reason.Append(" bus");
+  }
+  return ErrorFolderNotTrusted;
+}
+
+DWORD JudgeVolume(Judge& judge, const wchar_t* exePath, const wchar_t* root) {
+  UINT type = GetDriveTypeW(root);
+  if (type != DRIVE_FIXED) {
+    return RefuseDrive(judge, exePath, root, DriveKinds[type < ARRAYSIZE(DriveKinds) ? type : DRIVE_UNKNOWN], nullptr);
+  }
+  // Many USB sticks and every USB hard disk call themselves fixed: ask the
+  // device. The volume opened with no access rights answers any user; where
+  // it cannot be opened or does not answer (Wine, for a drive that maps a
+  // host folder), the drive type alone decides.
+  wchar_t volume[] = L"\\\\.\\?:";
+  volume[4] = root[0];
+  UniqueHandle device(CreateFileW(
+      /* lpFileName */ volume,
+      /* dwDesiredAccess */ 0,
+      /* dwShareMode */ FILE_SHARE_READ | FILE_SHARE_WRITE,
+      /* lpSecurityAttributes */ nullptr,
+      /* dwCreationDisposition */ OPEN_EXISTING,
+      /* dwFlagsAndAttributes */ 0,
+      /* hTemplateFile */ nullptr));
+  STORAGE_PROPERTY_QUERY query = {};
+  query.PropertyId = StorageDeviceProperty;
+  query.QueryType = PropertyStandardQuery;
+  STORAGE_DEVICE_DESCRIPTOR properties = {};
+  DWORD returned = 0;
+  if (!device.IsValid() ||
+      !DeviceIoControl(
+          /* hDevice */ device.Get(),
+          /* dwIoControlCode */ IOCTL_STORAGE_QUERY_PROPERTY,
+          /* lpInBuffer */ &query,
+          /* nInBufferSize */ sizeof(query),
+          /* lpOutBuffer */ &properties,
+          /* nOutBufferSize */ sizeof(properties),
+          /* lpBytesReturned */ &returned,
+          /* lpOverlapped */ nullptr) ||
+      returned < sizeof(properties) - sizeof(properties.RawDeviceProperties)) {
+    return 0;
+  }
+  for (const auto& removable : RemovableBuses) {
+    if (properties.BusType == removable.bus) {
+      return RefuseDrive(judge, exePath, root, DriveKinds[DRIVE_FIXED], removable.name);
+    }
+  }
+  return properties.RemovableMedia ? RefuseDrive(judge, exePath, root, "a disk with removable media", nullptr) : 0;
+}
+
 DWORD JudgeInstall(Judge& judge, const wchar_t* exePath, const wchar_t* exeDirectory) {
   // On a share, the descriptors name the server's accounts, and the share's
   // own permissions cannot be read at all.
   unsigned rootLength = LocalRootLength(exeDirectory);
+  if (rootLength == 0) {
+    Refuse(judge, exePath);
+    judge.reason.Append(" is not on a local drive");
+    return ErrorFolderNotTrusted;
+  }
   WideStringBuffer path(0);
   path.Append(exeDirectory);
   path.Truncate(rootLength);
-  if (rootLength == 0 || GetDriveTypeW(path.Text() + rootLength - 3) == DRIVE_REMOTE) {
-    Refuse(judge, exePath, ErrorFolderNotTrusted);
-    judge.reason.Append(" is not on a local drive");
-    return ErrorFolderNotTrusted;
+  if (DWORD refused = JudgeVolume(judge, exePath, path.Text() + rootLength - 3)) {
+    return refused;
   }
 
   // The root, then every folder down to the launcher's, which is judged as
@@ -339,7 +433,7 @@ DWORD JudgeInstall(Judge& judge, const wchar_t* exePath, const wchar_t* exeDirec
 
   bool isFolder = false;
   if (code == 0) {
-    code = JudgeNamedItem(judge, exePath, FolderChangingRights, FileChangingRights, /* mayBeMissing */ true, &isFolder);
+    code = JudgeNamedItem(judge, exePath, FolderChangingRights, FileChangingRights, /* mayBeMissing */ false, &isFolder);
   }
   WideStringBuffer pending(0);
   for (const char* tree : JudgedTrees) {
@@ -416,12 +510,25 @@ DescriptorFlaw JudgeDescriptor(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK chan
   return flaw;
 }
 
-DWORD FolderJudgement::JudgeOnce(const wchar_t* exePath, const wchar_t* exeDirectory, PSID trustedUser) {
+DWORD FolderJudgement::JudgeOnce(const wchar_t* exePath, const wchar_t* exeDirectory, const TokenFacts& token) {
   if (!made) {
     made = true;
-    Judge judge = {trustedUser, reason, ByteBuffer()};
-    code = judge.descriptor.Allocate(DescriptorBytes) ? JudgeInstall(judge, exePath, exeDirectory)
-                                                      : Refuse(judge, exePath, ErrorOutOfMemory);
+    Judge judge = {TrustedAccount(token), reason, ByteBuffer(), 0};
+    // Every item is read by the literal form of the path the start uses.
+    WideStringBuffer literalPath(0);
+    WideStringBuffer literalDirectory(0);
+    // A drive path ("X:\\...") gets the prefix; one that has it already, or
+    // a share, which is refused, stays as it is.
+    if (LocalRootLength(exeDirectory) == 3) {
+      judge.addedPrefix = LiteralPrefixLength;
+      literalPath.Append(LiteralPrefix);
+      literalDirectory.Append(LiteralPrefix);
+    }
+    literalPath.Append(exePath);
+    literalDirectory.Append(exeDirectory);
+    code = judge.descriptor.Allocate(DescriptorBytes)
+        ? JudgeInstall(judge, literalPath.Text(), literalDirectory.Text())
+        : RefuseUnread(judge, literalPath.Text(), "HeapAlloc", ErrorOutOfMemory);
   }
   return code;
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "launcher/elevation.h"
 #include "support/wide_string_buffer.h"
 
 // The elevated instance runs what lies in and under the launcher's folder:
@@ -15,12 +16,13 @@
 constexpr DWORD ErrorFolderNotTrusted = ERROR_ACCESS_DENIED;
 
 // The rights that change what runs. For a folder: add a file or subfolder,
-// delete a child, delete it, change its permissions or owner. For a file:
+// delete a child, delete it, write its attributes (enough to make an empty
+// folder a mount point), change its permissions or owner. For a file:
 // write or append, delete, change permissions or owner. For a folder on the
 // path to the launcher's: what lets someone move it away and put another in
 // its place.
 constexpr ACCESS_MASK FolderChangingRights =
-    FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
+    FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | FILE_WRITE_ATTRIBUTES | WRITE_DAC | WRITE_OWNER;
 constexpr ACCESS_MASK FileChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER;
 constexpr ACCESS_MASK PathChangingRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
 
@@ -43,20 +45,25 @@ DescriptorFlaw JudgeDescriptor(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK chan
 
 // Judges the launcher (`exePath`), its folder (`exeDirectory`, ending in a
 // separator), every folder and file under kv-jre and kv-lib, and every
-// folder on the path to it, up to the drive's root. A missing item is passed
-// over: the start then fails on its own. So is a reparse point that only
-// stores the file differently (compressed, deduplicated, cloud); a link or
-// mount point, or one whose kind cannot be read, is refused. Judges once:
-// every later call returns the first result.
+// folder on the path to it, up to the drive's root, which must be a fixed
+// disk on a bus that cannot be unplugged. Each item is read by its literal
+// name (the "\\?\" form of the path the start uses), so that no name is
+// read as the neighbour Win32 would rewrite it to ("app " as "app"). Only
+// kv-jre and kv-lib may be missing (the folder is judged against adding
+// them, and the start then fails on its own); anything else that cannot be
+// read is refused. So is a link or mount point, or a reparse point whose
+// kind cannot be read; one that only stores the file differently
+// (compressed, deduplicated, cloud) is judged as a file. Judges once: every
+// later call returns the first result.
 class FolderJudgement {
  public:
   FolderJudgement() : reason(0) {}
   FolderJudgement(const FolderJudgement&) = delete;
   FolderJudgement& operator=(const FolderJudgement&) = delete;
 
-  // Returns 0, ErrorFolderNotTrusted, or the code of a security descriptor
-  // that could not be read.
-  DWORD JudgeOnce(const wchar_t* exePath, const wchar_t* exeDirectory, PSID trustedUser);
+  // Trusts TrustedAccount(token) besides the fixed accounts. Returns 0,
+  // ErrorFolderNotTrusted, or the code of an item that could not be read.
+  DWORD JudgeOnce(const wchar_t* exePath, const wchar_t* exeDirectory, const TokenFacts& token);
 
   DWORD Code() const { return code; }
   // After a refusal: which item, and what makes it untrusted, in one line.

@@ -44,11 +44,10 @@ DWORD RunLauncher() {
   // elevated process first judges the folder, whatever its arguments, and
   // deletes nothing in one that others can change: an elevated delete
   // through a path its owner can redirect (a junction) deletes any file.
-  // Elevated, this account is the one that runs elevated, in every mode.
   TokenFacts token;
   ReadTokenFacts(token);
   FolderJudgement judgement;
-  if (!token.elevated || judgement.JudgeOnce(ExePath, ExeDirectory, token.User()) == 0) {
+  if (!token.elevated || judgement.JudgeOnce(ExePath, ExeDirectory, token) == 0) {
     WideStringBuffer scriptSemaphore(0);
     scriptSemaphore.Append(ExeDirectory);
     scriptSemaphore.Append(ScriptSemaphoreName);

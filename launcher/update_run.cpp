@@ -56,16 +56,21 @@ DWORD RemoveJavaOptions() {
   for (const char* variable : JavaOptionVariables) {
     WideStringBuffer name(0);
     name.Append(variable);
-    if (GetEnvironmentVariableW(name.Text(), /* lpBuffer */ nullptr, /* nSize */ 0) == 0) {
-      continue;  // Not set.
+    // A block may hold a name in several spellings ("java_tool_options"
+    // too): each call removes one, and the JVM's lookup would find any.
+    bool wasSet = false;
+    while (GetEnvironmentVariableW(name.Text(), /* lpBuffer */ nullptr, /* nSize */ 0) != 0) {
+      if (!SetEnvironmentVariableW(name.Text(), /* lpValue: remove */ nullptr)) {
+        DWORD error = LastFailureCode();
+        LogError("SetEnvironmentVariableW", error);
+        return error;
+      }
+      wasSet = true;
     }
-    if (!SetEnvironmentVariableW(name.Text(), /* lpValue: remove */ nullptr)) {
-      DWORD error = LastFailureCode();
-      LogError("SetEnvironmentVariableW", error);
-      return error;
+    if (wasSet) {
+      removed.Append(removed.Length() == 0 ? "Removed from the updater's environment: " : ", ");
+      removed.Append(variable);
     }
-    removed.Append(removed.Length() == 0 ? "Removed from the updater's environment: " : ", ");
-    removed.Append(variable);
   }
   if (removed.Length() != 0) {
     removed.AppendCharacter(L'\n');
@@ -153,18 +158,22 @@ DWORD RunUpdate(
     const TokenFacts& token,
     FolderJudgement& judgement) {
   const bool isChild = request.mode == UpdateMode::Child;
+  UniqueHandle child;
   // An elevated run is judged before anything runs: --elevate before the
   // prompt, the elevated instance before it writes or starts anything
-  // there. Into a folder judged unsafe it writes nothing at all.
-  if (request.mode != UpdateMode::Direct) {
-    judgement.JudgeOnce(exePath, exeDirectory, SameAccountRunsElevated(request.mode, token) ? token.User() : nullptr);
-    if (isChild && judgement.Code() != 0) {
+  // there. An elevated process writes nothing into a folder it refused,
+  // where the log could be a link to any file: the elevated instance ends
+  // at once, an elevated --elevate says why on standard error alone.
+  if (request.mode != UpdateMode::Direct && judgement.JudgeOnce(exePath, exeDirectory, token) != 0) {
+    if (isChild) {
       return judgement.Code();
+    }
+    if (token.elevated) {
+      return StartElevatedChild(request, exePath, exeDirectory, judgement, child);
     }
   }
   OpenLog(exeDirectory);
 
-  UniqueHandle child;
   // The elevated instance runs its updater in the folder it judged, not
   // wherever the shell started it.
   DWORD code = isChild ? PrepareElevatedUpdater(token) : 0;
@@ -221,16 +230,11 @@ void WriteFailureRecord(const wchar_t* directory, DWORD exitCode, UpdateMode mod
   WideStringBuffer path(0);
   path.Append(directory);
   path.Append(FailureRecordName);
-  UniqueHandle file(CreateFileW(
-      /* lpFileName */ path.Text(),
-      /* dwDesiredAccess */ GENERIC_WRITE,
-      /* dwShareMode */ 0,
-      /* lpSecurityAttributes */ nullptr,
-      /* dwCreationDisposition */ CREATE_ALWAYS,
-      /* dwFlagsAndAttributes */ 0,
-      /* hTemplateFile */ nullptr));
-  if (file.IsValid()) {
-    DWORD written = 0;
-    WriteFile(file.Get(), record.Bytes(), record.Length(), &written, /* lpOverlapped */ nullptr);
+  // Written in place and cut to its new length: never truncated before the
+  // file is known to be this folder's own.
+  UniqueHandle file(OpenSideFileForWriting(path.Text(), /* shareMode */ 0, /* security */ nullptr));
+  DWORD written = 0;
+  if (file.IsValid() && WriteFile(file.Get(), record.Bytes(), record.Length(), &written, /* lpOverlapped */ nullptr)) {
+    SetEndOfFile(file.Get());
   }
 }

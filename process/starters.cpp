@@ -215,8 +215,7 @@ DWORD StartProcess(
 
 void RefuseStart(const wchar_t* commandLine, const wchar_t* label, bool redirectToLog, DWORD code, const wchar_t* reason) {
   LogStart(commandLine, label, redirectToLog);
-  LogRefusal(reason);
-  LogError("CreateProcessW", code);
+  LogRefusal(reason, "CreateProcessW", code);
 }
 
 void DescribeTooLong(WideStringBuffer& reason, unsigned long long length) {
@@ -302,8 +301,7 @@ DWORD StartElevated(
 
 void RefuseElevatedStart(const wchar_t* file, const wchar_t* parameters, DWORD code, const wchar_t* reason) {
   LogElevatedStart(file, parameters);
-  LogRefusal(reason);
-  LogError("ShellExecuteExW", code);
+  LogRefusal(reason, "ShellExecuteExW", code);
 }
 
 DWORD WaitForChild(HANDLE child, DWORD* exitCode) {

@@ -62,6 +62,25 @@ void WriteText(const wchar_t* text, HANDLE file) {
 
 }  // namespace
 
+HANDLE OpenSideFileForWriting(const wchar_t* path, DWORD shareMode, SECURITY_ATTRIBUTES* security) {
+  HANDLE file = CreateFileW(
+      /* lpFileName */ path,
+      /* dwDesiredAccess */ GENERIC_WRITE,
+      /* dwShareMode */ shareMode,
+      /* lpSecurityAttributes */ security,
+      /* dwCreationDisposition */ OPEN_ALWAYS,
+      /* dwFlagsAndAttributes */ FILE_FLAG_OPEN_REPARSE_POINT,
+      /* hTemplateFile */ nullptr);
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (file != INVALID_HANDLE_VALUE && (!GetFileInformationByHandle(file, &information) ||
+                                       (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+                                       information.nNumberOfLinks != 1)) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
 void OpenLog(const wchar_t* directory) {
   WideStringBuffer path(0);
   path.Append(directory);
@@ -73,24 +92,27 @@ void OpenLog(const wchar_t* directory) {
 
   // Both launchers of an elevated run have the file open at once, and the
   // invoking party may read it meanwhile: share reading and writing.
-  LogHandle = CreateFileW(
-      /* lpFileName */ path.Text(),
-      /* dwDesiredAccess */ GENERIC_WRITE,
-      /* dwShareMode */ FILE_SHARE_READ | FILE_SHARE_WRITE,
-      /* lpSecurityAttributes */ &inheritable,
-      /* dwCreationDisposition */ OPEN_ALWAYS,
-      /* dwFlagsAndAttributes */ 0,
-      /* hTemplateFile */ nullptr);
+  LogHandle = OpenSideFileForWriting(path.Text(), FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable);
 }
 
 bool LogIsOpen() { return LogHandle != nullptr && LogHandle != INVALID_HANDLE_VALUE; }
 
-void LogRefusal(const wchar_t* reason) {
+void LogRefusal(const wchar_t* reason, const char* call, DWORD code) {
   WideStringBuffer line(0);
   line.Append(RefusalPrefix);
   line.Append(reason);
   line.AppendCharacter(L'\n');
-  WriteText(line.Text(), LogIsOpen() ? LogHandle : GetStdHandle(STD_ERROR_HANDLE));
+  if (LogIsOpen()) {
+    LogText(line.Text());
+    LogError(call, code);
+    return;
+  }
+  line.Append("Error: ");
+  line.Append(call);
+  line.Append(": ");
+  line.AppendNumber(code, /* hexadecimal */ true);
+  line.AppendCharacter(L'\n');
+  WriteText(line.Text(), GetStdHandle(STD_ERROR_HANDLE));
 }
 
 void LogText(const wchar_t* text) { WriteText(text, LogHandle); }

@@ -12,8 +12,16 @@
 // Holds INVALID_HANDLE_VALUE when the file could not be opened.
 extern HANDLE LogHandle;
 
-// `directory` ends in a separator; the caller passes ExeDirectory.
+// `directory` ends in a separator; the caller passes ExeDirectory. A log
+// that is a link or has another name counts as one that cannot be opened.
 void OpenLog(const wchar_t* directory);
+
+// Opens the side file `path` for writing, created where missing, without
+// following a final link and without truncating it. Where the file turns
+// out to be a reparse point, or to have another name too (a hard link),
+// returns INVALID_HANDLE_VALUE as for a file that cannot be written: a
+// write would land in a file elsewhere, which the folder's owner chose.
+HANDLE OpenSideFileForWriting(const wchar_t* path, DWORD shareMode, SECURITY_ATTRIBUTES* security);
 
 // Appends the UTF-8 form of `text`. Adds no line end.
 void LogText(const wchar_t* text);
@@ -24,9 +32,10 @@ void LogText(const char* ascii);
 bool LogIsOpen();
 
 // Logs why the launcher refused something, as one line "Refused: <reason>",
-// just before the error line of the refusal. Without a log it goes to
-// standard error instead: the invoking party's only other channel.
-void LogRefusal(const wchar_t* reason);
+// followed by the refusal's error line, "Error: <call>: 0x%08X". Without a
+// log both go to standard error instead: the invoking party's only other
+// channel.
+void LogRefusal(const wchar_t* reason, const char* call, DWORD code);
 
 // Logs "Error: <call>: 0x%08X" and a line feed: the one shape of every
 // failure line, `call` naming the failed call.

@@ -83,6 +83,12 @@ TEST_F(FailureRecordFile, IsWrittenAndThenReplacedNotAppended) {
   EXPECT_EQ(ReadBytes(recordPath), "java,0x00000001,direct,first value that is long");
   Write(0xC0000005, Child, L"2nd");
   EXPECT_EQ(ReadBytes(recordPath), "java,0xC0000005,elevated,2nd");
+
+  // A record with another name is left alone, and so is that other name.
+  const std::wstring other = scratch.Path() + L"elsewhere.txt";
+  ASSERT_TRUE(CreateHardLinkW(other.c_str(), recordPath.c_str(), nullptr));
+  Write(2, Direct, L"A");
+  EXPECT_EQ(ReadBytes(other), "java,0xC0000005,elevated,2nd");
 }
 
 TEST_F(FailureRecordFile, IsSuppressedByASemaphoreFileOrDirectory) {

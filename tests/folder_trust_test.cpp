@@ -77,6 +77,9 @@ TEST(FolderTrust, TrustsOnlyWhatNoOtherAccountCanChange) {
       {L"O:BAD:(A;;FA;;;BA)(A;;0x4;;;AU)", Folder, nullptr, Unchanged, false},  // add subfolders, as on C:\ ...
       {L"O:BAD:(A;;FA;;;BA)(A;;0x4;;;AU)", Path, nullptr, Unchanged, true},     // ... which replaces nothing
       {L"O:BAD:(A;;FA;;;BA)(A;;0x40;;;IU)", Path, nullptr, Unchanged, false},   // delete children
+      {L"O:BAD:(A;;FA;;;BA)(A;;SD;;;WD)", Path, nullptr, Unchanged, false},     // delete: move it away
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x100;;;WD)", Folder, nullptr, Unchanged, false},  // attributes: a mount point
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x100;;;WD)", File, nullptr, Unchanged, true},
       {L"O:BAD:(A;;FA;;;BA)(A;;SD;;;WD)", Folder, nullptr, Unchanged, false},
       {L"O:BAD:(A;;FA;;;BA)(A;;WD;;;BU)", Folder, nullptr, Unchanged, false},   // change permissions
       {L"O:BAD:(A;;FA;;;BA)(A;;WO;;;AU)", File, nullptr, Unchanged, false},     // change owner
@@ -113,30 +116,26 @@ TEST(FolderTrust, TrustsOnlyWhatNoOtherAccountCanChange) {
 
 TEST(FolderTrust, TrustsTheRunningAccountOnlyWhereItIsTheOneThatRunsElevated) {
   const struct {
-    UpdateMode mode;
     TOKEN_ELEVATION_TYPE type;
     bool inAdministrators;
     bool linkedUserIsSame;
     bool same;
   } cases[] = {
-      {UpdateMode::Child, TokenElevationTypeDefault, false, false, true},
-      {UpdateMode::Elevate, TokenElevationTypeFull, true, false, true},
-      {UpdateMode::Elevate, TokenElevationTypeDefault, true, false, true},     // UAC off, an administrator
-      {UpdateMode::Elevate, TokenElevationTypeDefault, false, false, false},   // a standard user
-      {UpdateMode::Elevate, TokenElevationTypeLimited, false, true, true},     // a split administrator token
-      {UpdateMode::Elevate, TokenElevationTypeLimited, false, false, false},   // elevation to a separate account
+      {TokenElevationTypeFull, true, false, true},       // the elevated instance, or an elevated caller
+      {TokenElevationTypeDefault, true, false, true},    // UAC off, an administrator
+      {TokenElevationTypeDefault, false, false, false},  // a standard user
+      {TokenElevationTypeLimited, false, true, true},    // a split administrator token
+      {TokenElevationTypeLimited, false, false, false},  // elevation to a separate account
   };
   for (const auto& c : cases) {
     TokenFacts facts;
+    ReadTokenFacts(facts);
     facts.elevationType = c.type;
     facts.inAdministrators = c.inAdministrators;
     facts.linkedUserIsSame = c.linkedUserIsSame;
-    EXPECT_EQ(SameAccountRunsElevated(c.mode, facts), c.same) << int(c.type) << " " << c.inAdministrators;
+    EXPECT_EQ(SameAccountRunsElevated(facts), c.same) << int(c.type) << " " << c.inAdministrators;
+    EXPECT_EQ(TrustedAccount(facts), c.same ? facts.User() : nullptr);
   }
-  TokenFacts wine;
-  ReadTokenFacts(wine);
-  EXPECT_TRUE(wine.elevated && wine.elevationType == TokenElevationTypeFull && wine.User() != nullptr)
-      << "Wine runs every process with a full administrator token";
 }
 
 TEST(FolderTrust, RefusesEveryKindOfItemThatOthersCanChange) {
@@ -151,28 +150,57 @@ TEST(FolderTrust, RefusesEveryKindOfItemThatOthersCanChange) {
   }
   TokenFacts token;
   ReadTokenFacts(token);
-  auto judge = [&](std::wstring* reason) {
+  auto judgeAt = [&](const std::wstring& folder, std::wstring* reason) {
     FolderJudgement judgement;
-    DWORD code = judgement.JudgeOnce((app + L"lindquay-updater.exe").c_str(), app.c_str(), token.User());
+    DWORD code = judgement.JudgeOnce((folder + L"lindquay-updater.exe").c_str(), folder.c_str(), token);
     *reason = judgement.Reason() != nullptr ? judgement.Reason() : L"";
     return code;
   };
+  auto judge = [&](std::wstring* reason) { return judgeAt(app, reason); };
   std::wstring reason;
   ASSERT_EQ(judge(&reason), 0u) << Utf8(reason);
+  wchar_t shortForm[MAX_PATH] = {};
+  GetShortPathNameW(app.c_str(), shortForm, MAX_PATH);
+  ASSERT_EQ(judgeAt(shortForm, &reason), 0u) << "the 8.3 form " << Utf8(shortForm) << ": " << Utf8(reason);
 
-  const std::wstring items[] = {scratch.Path(), app, app + L"lindquay-updater.exe", app + L"kv-jre",
-                                app + L"kv-jre\\bin\\java.exe", app + L"kv-jre\\bin\\server\\jvm.dll",
-                                app + L"kv-lib", app + L"kv-lib\\updater.jar"};
-  for (const std::wstring& item : items) {
+  const wchar_t* Folder = L"add file, add subfolder, delete child, delete, write attributes";
+  const wchar_t* File = L"write data, append data, delete";
+  const struct {
+    std::wstring item;
+    const wchar_t* rights;
+  } items[] = {{scratch.Path(), L"delete child, delete"}, {app, Folder}, {app + L"lindquay-updater.exe", File},
+               {app + L"kv-jre", Folder}, {app + L"kv-jre\\bin\\java.exe", File},
+               {app + L"kv-jre\\bin\\server\\jvm.dll", File}, {app + L"kv-lib", Folder},
+               {app + L"kv-lib\\updater.jar", File}};
+  for (const auto& c : items) {
     BYTE original[4096];
     DWORD needed = 0;
-    ASSERT_TRUE(GetFileSecurityW(item.c_str(), DACL_SECURITY_INFORMATION, original, sizeof(original), &needed));
-    LetEveryoneChange(item);
-    EXPECT_EQ(judge(&reason), ErrorFolderNotTrusted) << Utf8(item);
-    std::wstring named = item.back() == L'\\' ? item.substr(0, item.size() - 1) : item;
-    EXPECT_EQ(reason.rfind(named + L" may be changed by S-1-1-0 (Everyone): ", 0), 0u) << Utf8(reason);
-    SetFileSecurityW(item.c_str(), DACL_SECURITY_INFORMATION, original);
+    ASSERT_TRUE(GetFileSecurityW(c.item.c_str(), DACL_SECURITY_INFORMATION, original, sizeof(original), &needed));
+    LetEveryoneChange(c.item);
+    EXPECT_EQ(judge(&reason), ErrorFolderNotTrusted) << Utf8(c.item);
+    std::wstring named = c.item.back() == L'\\' ? c.item.substr(0, c.item.size() - 1) : c.item;
+    EXPECT_EQ(reason, named + L" may be changed by S-1-1-0 (Everyone): " + c.rights);
+    SetFileSecurityW(c.item.c_str(), DACL_SECURITY_INFORMATION, original);
   }
+
+  // Names that Win32 trims, and a launcher that is gone: each judged as
+  // itself, never as a neighbour or as missing.
+  const std::wstring spaced = scratch.Path() + L"app \\";
+  ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + spaced).c_str(), nullptr));
+  WriteBytes(spaced + L"lindquay-updater.exe", "x");
+  LetEveryoneChange(L"\\\\?\\" + spaced);
+  EXPECT_EQ(judgeAt(spaced, &reason), ErrorFolderNotTrusted);
+  EXPECT_EQ(reason, scratch.Path() + L"app  may be changed by S-1-1-0 (Everyone): " + Folder);
+  const std::wstring jar = L"\\\\?\\" + app + L"kv-lib\\x.jar ";
+  WriteBytes(jar, "x");
+  LetEveryoneChange(jar);
+  EXPECT_EQ(judge(&reason), ErrorFolderNotTrusted);
+  EXPECT_EQ(reason, app + L"kv-lib\\x.jar  may be changed by S-1-1-0 (Everyone): " + File);
+  DeleteFileW(jar.c_str());
+  ASSERT_TRUE(MoveFileW((app + L"lindquay-updater.exe").c_str(), (app + L"moved.exe").c_str()));
+  EXPECT_EQ(judge(&reason), ErrorFolderNotTrusted);
+  EXPECT_EQ(reason, app + L"lindquay-updater.exe is missing: the running launcher is no longer at its path");
+  ASSERT_TRUE(MoveFileW((app + L"moved.exe").c_str(), (app + L"lindquay-updater.exe").c_str()));
 
   // A link leads where the parents go unjudged; Wine cannot read its tag.
   ASSERT_TRUE(RunOnHost("/bin/ln -s %s %s", {app + L"kv-jre", app + L"kv-lib\\linked"},
@@ -181,7 +209,7 @@ TEST(FolderTrust, RefusesEveryKindOfItemThatOthersCanChange) {
   EXPECT_EQ(reason, app + L"kv-lib\\linked is a reparse point whose tag cannot be read");
 
   FolderJudgement remote;
-  EXPECT_EQ(remote.JudgeOnce(L"\\\\server\\share\\lindquay-updater.exe", L"\\\\server\\share\\", nullptr),
+  EXPECT_EQ(remote.JudgeOnce(L"\\\\server\\share\\lindquay-updater.exe", L"\\\\server\\share\\", token),
             ErrorFolderNotTrusted);
   EXPECT_STREQ(remote.Reason(), L"\\\\server\\share\\lindquay-updater.exe is not on a local drive");
 }

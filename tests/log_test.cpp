@@ -84,4 +84,14 @@ TEST_F(Log, AnUnwritableLogIsSilentlyLost) {
   LogText(L"lost\n");
   LogFormat("%s: 0x%08X\n", "x", 1u);
   EXPECT_TRUE(GetFileAttributesW(logPath.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+
+  // A log with another name would write into a file elsewhere.
+  RemoveDirectoryW(logPath.c_str());
+  const std::wstring other = scratch.Path() + L"elsewhere.txt";
+  WriteBytes(other, "kept");
+  ASSERT_TRUE(CreateHardLinkW(logPath.c_str(), other.c_str(), nullptr));
+  OpenLog(scratch.Path().c_str());
+  EXPECT_EQ(LogHandle, INVALID_HANDLE_VALUE);
+  LogText(L"lost\n");
+  EXPECT_EQ(ReadBytes(other), "kept");
 }

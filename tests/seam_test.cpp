@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <string>
 
+#include "launcher/folder_trust.h"
 #include "launcher/protocol.h"
 #include "launcher/run_launcher.h"
 #include "launcher/update_run.h"
@@ -110,9 +111,33 @@ BOOL WINAPI SubstituteSetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS kind, 
   return ownerError == 0;
 }
 
+// Answers for the drive's type and for the descriptors of one path, once
+// armed (0: the system's own answer).
+UINT driveType = 0;
+std::wstring unreadablePath;
+UINT WINAPI SubstituteGetDriveTypeW(LPCWSTR root) {
+  using Query = UINT(WINAPI*)(LPCWSTR);
+  auto real = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetDriveTypeW")));
+  return driveType != 0 ? driveType : real(root);
+}
+BOOL WINAPI SubstituteGetFileSecurityW(LPCWSTR path, SECURITY_INFORMATION wanted, PSECURITY_DESCRIPTOR descriptor,
+                                       DWORD size, DWORD* needed) {
+  if (!unreadablePath.empty() && unreadablePath == path) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  using Read = BOOL(WINAPI*)(LPCWSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, DWORD*);
+  auto real = reinterpret_cast<Read>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "GetFileSecurityW")));
+  return real(path, wanted, descriptor, size, needed);
+}
+
 }  // namespace
 
 extern "C" {
+decltype(&SubstituteGetDriveTypeW) __imp_GetDriveTypeW = SubstituteGetDriveTypeW;
+decltype(&SubstituteGetFileSecurityW) __imp_GetFileSecurityW = SubstituteGetFileSecurityW;
 decltype(&SubstituteSetTokenInformation) __imp_SetTokenInformation = SubstituteSetTokenInformation;
 decltype(&SubstituteGetExitCodeProcess) __imp_GetExitCodeProcess = SubstituteGetExitCodeProcess;
 decltype(&SubstituteShellExecuteExW) __imp_ShellExecuteExW = SubstituteShellExecuteExW;
@@ -125,6 +150,7 @@ class ElevationRefused : public ::testing::Test {
  protected:
   void SetUp() override {
     exePath = scratch.Path() + L"lindquay-updater.exe";
+    WriteBytes(exePath, "");  // an elevated judgement refuses a launcher that is gone
     install = scratch.Path() + L"install";
     CreateDirectoryW(install.c_str(), nullptr);
     CreateDirectoryW((install + L"\\bin").c_str(), nullptr);
@@ -138,11 +164,25 @@ class ElevationRefused : public ::testing::Test {
   DWORD Run(const UpdateRequest& request) {
     TokenFacts token;
     ReadTokenFacts(token);
+    return Run(request, token);
+  }
+  DWORD Run(const UpdateRequest& request, const TokenFacts& token) {
     FolderJudgement judgement;
     return RunUpdate(request, exePath.c_str(), scratch.Path().c_str(), token, judgement);
   }
-  DWORD RunElevate() {
-    return Run({UpdateMode::Elevate, L"B dir\\", L"S", install.c_str(), L"A \"q\"", L"P", L""});
+  static constexpr UpdateRequest Elevate(const wchar_t* install) {
+    return {UpdateMode::Elevate, L"B dir\\", L"S", install, L"A \"q\"", L"P", L""};
+  }
+  DWORD RunElevate() { return Run(Elevate(install.c_str())); }
+  // The facts of this process's token as a split one, unelevated, whose
+  // elevated half has the same user or not.
+  static TokenFacts SplitToken(bool linkedUserIsSame) {
+    TokenFacts token;
+    ReadTokenFacts(token);
+    token.elevated = false;
+    token.elevationType = TokenElevationTypeLimited;
+    token.linkedUserIsSame = linkedUserIsSame;
+    return token;
   }
   std::string ExpectedLines() {
     return LoggedElevatedStart(exePath, L"1 --child \"B dir\\\\\" \"S\" \"" + install + L"\" \"A \\\"q\\\"\" \"P\" \"\"");
@@ -203,27 +243,69 @@ TEST_F(ElevationRefused, AFolderOthersCanChangeIsRefusedBeforeThePromptAndByTheE
   // Everyone may add files to kv-lib, whose jars the elevated updater runs.
   const std::wstring lib = scratch.Path() + L"kv-lib";
   ASSERT_TRUE(CreateDirectoryW(lib.c_str(), nullptr));
-  PSECURITY_DESCRIPTOR writable = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &writable, nullptr));
-  ASSERT_TRUE(SetFileSecurityW(lib.c_str(), DACL_SECURITY_INFORMATION, writable));
-  LocalFree(writable);
+  LetEveryoneChange(lib);
 
+  // Unelevated, --elevate logs its refusal; elevated, it writes nothing
+  // into the folder it refused, where the log could be a link.
   shellCalls = 0;
-  EXPECT_EQ(RunElevate(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Run(Elevate(install.c_str()), SplitToken(true)), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(shellCalls, 0) << "nobody may be asked to approve a run that will be refused";
   EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"),
             ExpectedLines() + LoggedRefusal(Utf8(lib) + " may be changed by S-1-1-0 (Everyone): add file, add subfolder, "
-                                                        "delete child, delete") +
+                                                        "delete child, delete, write attributes") +
                 LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED));
   CloseHandle(LogHandle);
   LogHandle = nullptr;
   DeleteFileW((scratch.Path() + L"kv-out.txt").c_str());
+  TokenFacts elevated;
+  ReadTokenFacts(elevated);
+  elevated.elevated = true;
+  elevated.elevationType = TokenElevationTypeFull;
+  EXPECT_EQ(Run(Elevate(install.c_str()), elevated), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(shellCalls, 0);
+  EXPECT_FALSE(FileExists(scratch.Path() + L"kv-out.txt"));
 
   // The elevated instance writes nothing at all into such a folder.
   const UpdateRequest request = {UpdateMode::Child, L"B", L"S", install.c_str(), L"A", L"P", L"C"};
   EXPECT_EQ(Run(request), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_FALSE(FileExists(scratch.Path() + L"kv-out.txt"));
   EXPECT_FALSE(FileExists(scratch.Path() + L"kv-failure-launcher.txt"));
+}
+
+TEST_F(ElevationRefused, AFolderItsUserOwnsIsRefusedWhenElevationGoesToAnotherAccount) {
+  shellOutcome = ShellOutcome::Declined;
+  shellCalls = 0;
+  EXPECT_EQ(Run(Elevate(install.c_str()), SplitToken(/* linkedUserIsSame */ false)), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(shellCalls, 0);
+  EXPECT_EQ(Run(Elevate(install.c_str()), SplitToken(/* linkedUserIsSame */ true)), static_cast<DWORD>(ERROR_CANCELLED));
+  EXPECT_EQ(shellCalls, 1) << "the same user's own folder is trusted";
+}
+
+TEST_F(ElevationRefused, OnlyAFixedDiskIsTrustedAndAnUnreadableItemIsRefusedSayingSo) {
+  const std::wstring lib = scratch.Path() + L"kv-lib";
+  ASSERT_TRUE(CreateDirectoryW(lib.c_str(), nullptr));
+  const std::wstring root = scratch.Path().substr(0, 3);
+  const struct {
+    UINT type;
+    const wchar_t* unreadable;
+    std::wstring reason;
+  } cases[] = {
+      {DRIVE_REMOTE, L"", exePath + L" is on " + root + L", a network drive"},
+      {DRIVE_CDROM, L"", exePath + L" is on " + root + L", a CD-ROM drive"},
+      {DRIVE_REMOVABLE, L"", exePath + L" is on " + root + L", a removable drive"},
+      {0, lib.c_str(), lib + L" cannot be read to judge who may change it (GetFileSecurityW: 0x00000005)"},
+  };
+  TokenFacts token;
+  ReadTokenFacts(token);
+  for (const auto& c : cases) {
+    driveType = c.type;
+    unreadablePath = *c.unreadable != L'\0' ? L"\\\\?\\" + std::wstring(c.unreadable) : L"";
+    FolderJudgement judgement;
+    EXPECT_EQ(judgement.JudgeOnce(exePath.c_str(), scratch.Path().c_str(), token), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(std::wstring(judgement.Reason()), c.reason);
+  }
+  driveType = 0;
+  unreadablePath.clear();
 }
 
 TEST_F(ElevationRefused, AFailedExitCodeQueryIsTheExitCodeAndLeavesNoRecord) {
@@ -270,6 +352,7 @@ TEST(UnsplittableCommandLineDeathTest, IsRefusedLikeOneWithoutArgumentsAfterTheS
   GetTempPathW(MAX_PATH, temporary);
   std::wstring directory = std::wstring(temporary) + L"lq-unsplittable\\";
   CreateDirectoryW(directory.c_str(), nullptr);
+  WriteBytes(directory + L"lindquay-updater.exe", "");
   std::wstring semaphore = directory + L"kv-scriptSemaphore";
   WriteBytes(semaphore, "");
   EXPECT_EXIT(

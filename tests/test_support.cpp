@@ -190,8 +190,10 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseco
 }
 
 void LetEveryoneChange(const std::wstring& path) {
+  // What Wine's mode 0777 reads back as, so that the rights a test expects
+  // hold on Windows too.
   PSECURITY_DESCRIPTOR writable = nullptr;
-  ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &writable, nullptr);
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x1301ff;;;WD)", SDDL_REVISION_1, &writable, nullptr);
   if (!SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, writable)) {
     std::fprintf(stderr, "cannot let everyone change %ls\n", path.c_str());
   }

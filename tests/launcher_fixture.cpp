@@ -191,6 +191,7 @@ ProductRecord LauncherRun::WaitForProduct(const std::wstring& binDirectory, DWOR
       record.parentProcessId = std::stoul(text.substr(first + 1, second - first - 1));
       record.commandLine = text.substr(second + 1);
       record.openFiles = ReadArgumentList(binDirectory + L"product-files.bin");
+      record.outputType = ReadBytes(binDirectory + L"product-output.txt");
       return record;
     }
     Sleep(step);

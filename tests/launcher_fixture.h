@@ -17,6 +17,7 @@ struct ProductRecord {
   DWORD parentProcessId = 0;
   std::wstring commandLine;
   std::vector<std::wstring> openFiles;  // every file it held open from its start
+  std::string outputType;               // GetFileType of its standard output, in decimal
 };
 
 // The STARTUPINFO the stand-in runtime was given.

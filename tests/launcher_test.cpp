@@ -73,6 +73,7 @@ TEST_F(LauncherRun, DirectSuccessLogsTheWholeRunAndRestartsTheProduct) {
   EXPECT_EQ(product.parentProcessId, result.processId);
   EXPECT_EQ(product.commandLine, L"\"" + install + L"\\bin\\lindquay.exe\"");
   EXPECT_FALSE(product.openFiles.empty()) << "the stand-in could not list its handles";
+  EXPECT_EQ(product.outputType, std::to_string(FILE_TYPE_CHAR)) << "its standard output is the null device";
   for (const std::wstring& file : product.openFiles) {
     EXPECT_TRUE(file.find(L"\\kv-out.txt") == std::wstring::npos) << "the product inherited the log: " << Utf8(file);
   }

@@ -171,6 +171,7 @@ TEST(LongLauncherDirectoryDeathTest, EachStartDeletesOnlyItsOwnScriptSemaphore) 
   std::vector<std::wstring> ancestors;
   for (const std::wstring& directory : directories) {
     WriteBytes(directory + L"kv-scriptSemaphore", "");
+    WriteBytes(directory + L"lindquay-updater.exe", "");  // an elevated start judges it first
     for (const std::wstring& ancestor : AncestorsBelow(base, directory)) {
       WriteBytes(ancestor + L"kv-scriptSemaphore", "");
       ancestors.push_back(ancestor);
@@ -183,6 +184,7 @@ TEST(LongLauncherDirectoryDeathTest, EachStartDeletesOnlyItsOwnScriptSemaphore) 
         DWORD result = 0;
         for (const std::wstring& directory : directories) {
           lstrcpyW(ExeDirectory, directory.c_str());
+          lstrcpyW(ExePath, (directory + L"lindquay-updater.exe").c_str());
           result |= RunLauncher() ^ ExitBadVersion;
         }
         ExitProcess(result);

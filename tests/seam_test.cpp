@@ -345,27 +345,6 @@ TEST_F(ElevationRefused, TheElevatedInstanceMakesAdministratorsOwnWhatTheUpdateW
   ownerError = 0;
 }
 
-TEST_F(ElevationRefused, TheElevatedInstanceRemovesEverySpellingOfAJvmOptionVariable) {
-  // One environment block may hold a name in two spellings, which no
-  // SetEnvironmentVariableW call can make.
-  PutRuntime();
-  wchar_t* original = GetEnvironmentStringsW();
-  std::wstring block;
-  for (const wchar_t* entry = original; *entry != L'\0'; entry += lstrlenW(entry) + 1) {
-    block.append(entry, lstrlenW(entry) + 1);
-  }
-  const std::wstring saved = block;
-  block.append(L"JAVA_TOOL_OPTIONS=-javaagent:a.jar\0java_tool_options=-javaagent:b.jar\0", 70);
-  FreeEnvironmentStringsW(original);
-  ASSERT_TRUE(SetEnvironmentStringsW(block.data()));
-  const UpdateRequest request = {UpdateMode::Child, L"B", L"S", install.c_str(), L"A", L"P", L"C"};
-  EXPECT_EQ(Run(request), 0u);
-  SetEnvironmentStringsW(const_cast<wchar_t*>(saved.c_str()));
-  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-jre\\bin\\java-options.txt"), "");
-  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt").rfind("Removed from the updater's environment: JAVA_TOOL_OPTIONS\n", 0),
-            0u);
-}
-
 TEST(UnsplittableCommandLineDeathTest, IsRefusedLikeOneWithoutArgumentsAfterTheSemaphoreIsGone) {
   // The death test's child runs this body again from the top, so the
   // directory must have a name both processes arrive at.

@@ -47,6 +47,12 @@ bool ComInitialisedOnThisThread() {
 
 int shellCalls = 0;
 
+// The system's own function that a substitute stands in for.
+template <typename Function>
+Function Real(Function, const wchar_t* library, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(library), name)));
+}
+
 BOOL WINAPI SubstituteShellExecuteExW(SHELLEXECUTEINFOW* info) {
   ++shellCalls;
   comReadyAtLastRequest = ComInitialisedOnThisThread();
@@ -74,10 +80,7 @@ LPWSTR* WINAPI SubstituteCommandLineToArgvW(LPCWSTR line, int* count) {
     *count = 0;
     return nullptr;
   }
-  using Split = LPWSTR*(WINAPI*)(LPCWSTR, int*);
-  auto real = reinterpret_cast<Split>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"shell32.dll"), "CommandLineToArgvW")));
-  return real(line, count);
+  return Real(&CommandLineToArgvW, L"shell32.dll", "CommandLineToArgvW")(line, count);
 }
 
 // Fails the exit-code query once it is armed, as a query on a handle that
@@ -88,10 +91,7 @@ BOOL WINAPI SubstituteGetExitCodeProcess(HANDLE process, DWORD* exitCode) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  using Query = BOOL(WINAPI*)(HANDLE, DWORD*);
-  auto real = reinterpret_cast<Query>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetExitCodeProcess")));
-  return real(process, exitCode);
+  return Real(&GetExitCodeProcess, L"kernel32.dll", "GetExitCodeProcess")(process, exitCode);
 }
 
 // Records what the launcher asks of its token's default owner, and fails
@@ -116,21 +116,15 @@ BOOL WINAPI SubstituteSetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS kind, 
 UINT driveType = 0;
 std::wstring unreadablePath;
 UINT WINAPI SubstituteGetDriveTypeW(LPCWSTR root) {
-  using Query = UINT(WINAPI*)(LPCWSTR);
-  auto real = reinterpret_cast<Query>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetDriveTypeW")));
-  return driveType != 0 ? driveType : real(root);
+  return driveType != 0 ? driveType : Real(&GetDriveTypeW, L"kernel32.dll", "GetDriveTypeW")(root);
 }
 BOOL WINAPI SubstituteGetFileSecurityW(LPCWSTR path, SECURITY_INFORMATION wanted, PSECURITY_DESCRIPTOR descriptor,
                                        DWORD size, DWORD* needed) {
-  if (!unreadablePath.empty() && unreadablePath == path) {
+  if (unreadablePath == path) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  using Read = BOOL(WINAPI*)(LPCWSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, DWORD*);
-  auto real = reinterpret_cast<Read>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "GetFileSecurityW")));
-  return real(path, wanted, descriptor, size, needed);
+  return Real(&GetFileSecurityW, L"advapi32.dll", "GetFileSecurityW")(path, wanted, descriptor, size, needed);
 }
 
 }  // namespace
@@ -161,28 +155,24 @@ class ElevationRefused : public ::testing::Test {
     CloseHandle(LogHandle);
     LogHandle = nullptr;
   }
-  DWORD Run(const UpdateRequest& request) {
+  // This process's token facts; given a type, those of a token of that
+  // type (elevated when full) for the same user.
+  static TokenFacts Token(TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault, bool linkedUserIsSame = false) {
     TokenFacts token;
     ReadTokenFacts(token);
-    return Run(request, token);
+    if (type != TokenElevationTypeDefault) {
+      token.elevated = type == TokenElevationTypeFull;
+      token.elevationType = type;
+      token.linkedUserIsSame = linkedUserIsSame;
+    }
+    return token;
   }
-  DWORD Run(const UpdateRequest& request, const TokenFacts& token) {
+  DWORD Run(const UpdateRequest& request, const TokenFacts& token = Token()) {
     FolderJudgement judgement;
     return RunUpdate(request, exePath.c_str(), scratch.Path().c_str(), token, judgement);
   }
-  static constexpr UpdateRequest Elevate(const wchar_t* install) {
-    return {UpdateMode::Elevate, L"B dir\\", L"S", install, L"A \"q\"", L"P", L""};
-  }
-  DWORD RunElevate() { return Run(Elevate(install.c_str())); }
-  // The facts of this process's token as a split one, unelevated, whose
-  // elevated half has the same user or not.
-  static TokenFacts SplitToken(bool linkedUserIsSame) {
-    TokenFacts token;
-    ReadTokenFacts(token);
-    token.elevated = false;
-    token.elevationType = TokenElevationTypeLimited;
-    token.linkedUserIsSame = linkedUserIsSame;
-    return token;
+  DWORD RunElevate(const TokenFacts& token = Token()) {
+    return Run({UpdateMode::Elevate, L"B dir\\", L"S", install.c_str(), L"A \"q\"", L"P", L""}, token);
   }
   std::string ExpectedLines() {
     return LoggedElevatedStart(exePath, L"1 --child \"B dir\\\\\" \"S\" \"" + install + L"\" \"A \\\"q\\\"\" \"P\" \"\"");
@@ -248,7 +238,7 @@ TEST_F(ElevationRefused, AFolderOthersCanChangeIsRefusedBeforeThePromptAndByTheE
   // Unelevated, --elevate logs its refusal; elevated, it writes nothing
   // into the folder it refused, where the log could be a link.
   shellCalls = 0;
-  EXPECT_EQ(Run(Elevate(install.c_str()), SplitToken(true)), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(RunElevate(Token(TokenElevationTypeLimited, /* linkedUserIsSame */ true)), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(shellCalls, 0) << "nobody may be asked to approve a run that will be refused";
   EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"),
             ExpectedLines() + LoggedRefusal(Utf8(lib) + " may be changed by S-1-1-0 (Everyone): add file, add subfolder, "
@@ -257,11 +247,7 @@ TEST_F(ElevationRefused, AFolderOthersCanChangeIsRefusedBeforeThePromptAndByTheE
   CloseHandle(LogHandle);
   LogHandle = nullptr;
   DeleteFileW((scratch.Path() + L"kv-out.txt").c_str());
-  TokenFacts elevated;
-  ReadTokenFacts(elevated);
-  elevated.elevated = true;
-  elevated.elevationType = TokenElevationTypeFull;
-  EXPECT_EQ(Run(Elevate(install.c_str()), elevated), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(RunElevate(Token(TokenElevationTypeFull)), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(shellCalls, 0);
   EXPECT_FALSE(FileExists(scratch.Path() + L"kv-out.txt"));
 
@@ -275,9 +261,9 @@ TEST_F(ElevationRefused, AFolderOthersCanChangeIsRefusedBeforeThePromptAndByTheE
 TEST_F(ElevationRefused, AFolderItsUserOwnsIsRefusedWhenElevationGoesToAnotherAccount) {
   shellOutcome = ShellOutcome::Declined;
   shellCalls = 0;
-  EXPECT_EQ(Run(Elevate(install.c_str()), SplitToken(/* linkedUserIsSame */ false)), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(RunElevate(Token(TokenElevationTypeLimited, /* linkedUserIsSame */ false)), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(shellCalls, 0);
-  EXPECT_EQ(Run(Elevate(install.c_str()), SplitToken(/* linkedUserIsSame */ true)), static_cast<DWORD>(ERROR_CANCELLED));
+  EXPECT_EQ(RunElevate(Token(TokenElevationTypeLimited, /* linkedUserIsSame */ true)), static_cast<DWORD>(ERROR_CANCELLED));
   EXPECT_EQ(shellCalls, 1) << "the same user's own folder is trusted";
 }
 
@@ -287,21 +273,19 @@ TEST_F(ElevationRefused, OnlyAFixedDiskIsTrustedAndAnUnreadableItemIsRefusedSayi
   const std::wstring root = scratch.Path().substr(0, 3);
   const struct {
     UINT type;
-    const wchar_t* unreadable;
+    std::wstring unreadable;
     std::wstring reason;
   } cases[] = {
       {DRIVE_REMOTE, L"", exePath + L" is on " + root + L", a network drive"},
       {DRIVE_CDROM, L"", exePath + L" is on " + root + L", a CD-ROM drive"},
       {DRIVE_REMOVABLE, L"", exePath + L" is on " + root + L", a removable drive"},
-      {0, lib.c_str(), lib + L" cannot be read to judge who may change it (GetFileSecurityW: 0x00000005)"},
+      {0, L"\\\\?\\" + lib, lib + L" cannot be read to judge who may change it (GetFileSecurityW: 0x00000005)"},
   };
-  TokenFacts token;
-  ReadTokenFacts(token);
   for (const auto& c : cases) {
     driveType = c.type;
-    unreadablePath = *c.unreadable != L'\0' ? L"\\\\?\\" + std::wstring(c.unreadable) : L"";
+    unreadablePath = c.unreadable;
     FolderJudgement judgement;
-    EXPECT_EQ(judgement.JudgeOnce(exePath.c_str(), scratch.Path().c_str(), token), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(judgement.JudgeOnce(exePath.c_str(), scratch.Path().c_str(), Token()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(std::wstring(judgement.Reason()), c.reason);
   }
   driveType = 0;

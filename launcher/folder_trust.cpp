@@ -334,10 +334,10 @@ unsigned LocalRootLength(const wchar_t* path) {
   return letter >= L'a' && letter <= L'z' && path[start + 1] == L':' && IsSeparator(path[start + 2]) ? start + 3 : 0;
 }
 
-// Refuses `exePath` on `root` ("X:\\"), as a drive of another kind than
-// "a fixed disk", or one on a bus that can be carried to another machine:
-// the same fixed accounts own files everywhere, so the access lists of such
-// a disk may have been written anywhere.
+// Refuses `exePath` on `root` (such as "C:\" and a terminator): a drive of
+// another kind than a fixed disk, or one on a bus that can be carried to
+// another machine. The fixed accounts have the same SIDs everywhere, so the
+// access lists of such a disk may have been written anywhere.
 DWORD RefuseDrive(Judge& judge, const wchar_t* exePath, const wchar_t* root, const char* kind, const char* bus) {
   Refuse(judge, exePath);
   judge.reason.Append(" is on ");
@@ -517,7 +517,7 @@ DWORD FolderJudgement::JudgeOnce(const wchar_t* exePath, const wchar_t* exeDirec
     // Every item is read by the literal form of the path the start uses.
     WideStringBuffer literalPath(0);
     WideStringBuffer literalDirectory(0);
-    // A drive path ("X:\\...") gets the prefix; one that has it already, or
+    // A drive path ("X:\dir\") gets the prefix; one that has it already, or
     // a share, which is refused, stays as it is.
     if (LocalRootLength(exeDirectory) == 3) {
       judge.addedPrefix = LiteralPrefixLength;

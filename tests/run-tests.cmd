@@ -1,0 +1,45 @@
+@echo off
+rem Runs every test program of this folder (the test kit: cmake --install
+rem build --component tests) on Windows, each writing its GoogleTest report to
+rem reports\<program>.xml and its output to reports\<program>.txt, and ends
+rem with one line "N passed, M failed" over all test cases. A program that
+rem ends without its report or summary counts as one failed case. GoogleTest
+rem reads GTEST_FILTER, GTEST_TOTAL_SHARDS and GTEST_SHARD_INDEX from the
+rem environment, so a part of the suite runs e.g. with
+rem   set GTEST_TOTAL_SHARDS=10 & set GTEST_SHARD_INDEX=0 & run-tests.cmd
+setlocal EnableDelayedExpansion
+rem The elevated cases must not stop at a prompt. Not elevated, both checks
+rem are refused; "net session" needs the Server service, fltmc does not.
+net session >nul 2>&1
+if errorlevel 1 fltmc >nul 2>&1
+if errorlevel 1 (echo run-tests.cmd must run from an elevated prompt ^(Run as administrator^).& exit /b 2)
+cd /d "%~dp0"
+if exist reports rd /s /q reports
+md reports
+set /a passed=0, failed=0
+for %%p in (*_tests.exe) do call :run %%~np
+echo !passed! passed, !failed! failed
+if !failed! neq 0 exit /b 1
+exit /b 0
+
+:run
+echo Running %1
+set /a programPassed=0, programFailed=-1
+"%~dp0%1.exe" --gtest_color=no --gtest_output=xml:reports\%1.xml >reports\%1.txt 2>&1
+set code=%errorlevel%
+type reports\%1.txt
+rem The summary: "[  PASSED  ] N tests." and, when some failed, "[  FAILED  ] N tests, listed below:".
+for /f "usebackq tokens=1-5" %%a in ("reports\%1.txt") do (
+  if "%%a %%b %%c"=="[ PASSED ]" set /a programPassed=%%d, programFailed=0
+  if "%%a %%b %%c %%e"=="[ FAILED ] tests," set /a programFailed=%%d
+  if "%%a %%b %%c %%e"=="[ FAILED ] test," set /a programFailed=%%d
+)
+if not exist reports\%1.xml set /a programFailed=-1
+if %code% neq 0 if !programFailed! equ 0 set /a programFailed=-1
+if !programFailed! equ -1 (
+  echo %1 ended with code %code% without its report or summary: counted as one failed test.
+  set /a programFailed=1
+)
+echo %1: !programPassed! passed, !programFailed! failed
+set /a passed+=programPassed, failed+=programFailed
+exit /b 0

@@ -1,12 +1,8 @@
 @echo off
-rem Runs every test program of this folder (the test kit: cmake --install
-rem build --component tests) on Windows, each writing its GoogleTest report to
-rem reports\<program>.xml and its output to reports\<program>.txt, and ends
-rem with one line "N passed, M failed" over all test cases. A program that
-rem ends without its report or summary counts as one failed case. GoogleTest
-rem reads GTEST_FILTER, GTEST_TOTAL_SHARDS and GTEST_SHARD_INDEX from the
-rem environment, so a part of the suite runs e.g. with
-rem   set GTEST_TOTAL_SHARDS=10 & set GTEST_SHARD_INDEX=0 & run-tests.cmd
+rem Runs every test program beside it natively, elevated, each writing
+rem reports\<program>.xml and .txt, and ends with "N passed, M failed" over all
+rem test cases (docs/testing.md). GTEST_FILTER, GTEST_TOTAL_SHARDS and
+rem GTEST_SHARD_INDEX in the environment reach every program.
 setlocal EnableDelayedExpansion
 rem The elevated cases must not stop at a prompt. Not elevated, both checks
 rem are refused; "net session" needs the Server service, fltmc does not.
@@ -25,7 +21,7 @@ exit /b 0
 :run
 echo Running %1
 set /a programPassed=0, programFailed=-1
-"%~dp0%1.exe" --gtest_color=no --gtest_output=xml:reports\%1.xml >reports\%1.txt 2>&1
+".\%1.exe" --gtest_color=no --gtest_output=xml:reports\%1.xml >reports\%1.txt 2>&1
 set code=%errorlevel%
 type reports\%1.txt
 rem The summary: "[  PASSED  ] N tests." and, when some failed, "[  FAILED  ] N tests, listed below:".

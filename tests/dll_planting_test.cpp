@@ -16,10 +16,6 @@ namespace {
 
 const wchar_t PlantedName[] = L"uxtheme.dll";
 
-bool RunningUnderWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 // Makes Wine load `dll` the way Windows does, first file found on the search
 // path, in processes named `program`, for as long as the object lives. Wine
 // reads this per-program setting from the registry of the prefix; on Windows
@@ -28,7 +24,7 @@ class NativeFirstUnderWine {
  public:
   NativeFirstUnderWine(const std::wstring& program, const wchar_t* dll)
       : name(dll), path(L"Software\\Wine\\AppDefaults\\" + program) {
-    if (!RunningUnderWine()) {
+    if (!UnderWine()) {
       return;
     }
     RegCreateKeyExW(HKEY_CURRENT_USER, (path + L"\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,

@@ -77,8 +77,7 @@ class LauncherRun : public ::testing::Test {
   // `log` without the one line that says why a start was refused; marked
   // when it has none, so that it never equals an expected log then.
   static std::string WithoutReason(const std::string& log);
-  // Gives `path` to another account (under Wine: Unix owner nobody, which
-  // reads as Anonymous Logon).
+  // Gives `path` to another account (test_support's GiveToAnotherAccount), or fails the test.
   static void GiveToAnotherAccount(const std::wstring& path);
   // The short (8.3) name of an existing path.
   static std::wstring ShortName(const std::wstring& path);

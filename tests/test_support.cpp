@@ -1,6 +1,8 @@
 #include "tests/test_support.h"
 
+#include <aclapi.h>
 #include <sddl.h>
+#include <winioctl.h>
 
 #include <cstdio>
 
@@ -225,6 +227,107 @@ bool RunOnHost(const char* format, const std::vector<std::wstring>& paths, bool 
     Sleep(20);
   }
   return done(paths.back());
+}
+
+bool UnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+namespace {
+
+bool OwnedBy(const std::wstring& path, WELL_KNOWN_SID_TYPE account) {
+  BYTE descriptor[4096];
+  DWORD needed = 0;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  return GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION, descriptor, sizeof(descriptor), &needed) &&
+         GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && IsWellKnownSid(owner, account);
+}
+
+// Windows lets a process give away what it owns only with SeRestorePrivilege,
+// which an elevated token holds but has not enabled.
+bool EnableRestorePrivilege() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) {
+    return false;
+  }
+  TOKEN_PRIVILEGES privileges = {};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  // AdjustTokenPrivileges succeeds with ERROR_NOT_ALL_ASSIGNED when the token lacks it.
+  bool enabled = LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &privileges.Privileges[0].Luid) &&
+                 AdjustTokenPrivileges(
+                     /* TokenHandle */ token,
+                     /* DisableAllPrivileges */ FALSE,
+                     /* NewState */ &privileges,
+                     /* BufferLength */ 0,
+                     /* PreviousState */ nullptr,
+                     /* ReturnLength */ nullptr) &&
+                 GetLastError() == ERROR_SUCCESS;
+  CloseHandle(token);
+  return enabled;
+}
+
+}  // namespace
+
+bool GiveToAnotherAccount(const std::wstring& path) {
+  if (UnderWine()) {
+    return RunOnHost("/bin/chown nobody %s", {path},
+                     [](const std::wstring& owned) { return OwnedBy(owned, WinAnonymousSid); });
+  }
+  BYTE guests[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(guests);
+  std::wstring name = path;
+  return EnableRestorePrivilege() && CreateWellKnownSid(WinBuiltinGuestsSid, nullptr, guests, &size) &&
+         SetNamedSecurityInfoW(
+             /* pObjectName */ name.data(),
+             /* ObjectType */ SE_FILE_OBJECT,
+             /* SecurityInfo */ OWNER_SECURITY_INFORMATION,
+             /* psidOwner */ guests,
+             /* psidGroup */ nullptr,
+             /* pDacl */ nullptr,
+             /* pSacl */ nullptr) == ERROR_SUCCESS &&
+         OwnedBy(path, WinBuiltinGuestsSid);
+}
+
+bool MakeLink(const std::wstring& link, const std::wstring& target) {
+  if (UnderWine()) {
+    return RunOnHost("/bin/ln -s %s %s", {target, link}, [](const std::wstring& made) { return FileExists(made); });
+  }
+  // A mount point's reparse data (user-mode headers need not declare it): the
+  // tag, the data's length, a reserved word, the substitute name's offset and
+  // length and the print name's, in bytes; then both names, each ending in a zero.
+  const std::wstring names = L"\\??\\" + target + L'\0' + target + L'\0';
+  const WORD substitute = static_cast<WORD>((target.size() + 4) * sizeof(wchar_t));
+  const WORD header[] = {LOWORD(IO_REPARSE_TAG_MOUNT_POINT), HIWORD(IO_REPARSE_TAG_MOUNT_POINT),
+                         static_cast<WORD>(8 + names.size() * sizeof(wchar_t)), 0, 0, substitute,
+                         static_cast<WORD>(substitute + sizeof(wchar_t)), static_cast<WORD>(target.size() * sizeof(wchar_t))};
+  std::string data(reinterpret_cast<const char*>(header), sizeof(header));
+  data.append(reinterpret_cast<const char*>(names.data()), names.size() * sizeof(wchar_t));
+  if (!CreateDirectoryW(link.c_str(), nullptr)) {
+    return false;
+  }
+  HANDLE folder = CreateFileW(
+      /* lpFileName */ link.c_str(),
+      /* dwDesiredAccess */ GENERIC_WRITE,
+      /* dwShareMode */ 0,
+      /* lpSecurityAttributes */ nullptr,
+      /* dwCreationDisposition */ OPEN_EXISTING,
+      /* dwFlagsAndAttributes */ FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      /* hTemplateFile */ nullptr);
+  DWORD returned = 0;
+  bool made = folder != INVALID_HANDLE_VALUE &&
+              DeviceIoControl(
+                  /* hDevice */ folder,
+                  /* dwIoControlCode */ FSCTL_SET_REPARSE_POINT,
+                  /* lpInBuffer */ data.data(),
+                  /* nInBufferSize */ static_cast<DWORD>(data.size()),
+                  /* lpOutBuffer */ nullptr,
+                  /* nOutBufferSize */ 0,
+                  /* lpBytesReturned */ &returned,
+                  /* lpOverlapped */ nullptr);
+  if (folder != INVALID_HANDLE_VALUE) {
+    CloseHandle(folder);
+  }
+  return made;
 }
 
 ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const std::wstring& value) : name(name) {

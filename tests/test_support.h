@@ -61,6 +61,21 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseco
 // Makes `path` writable by Everyone (under Wine: Unix mode 0777).
 void LetEveryoneChange(const std::wstring& path);
 
+// True when the program runs under Wine (its ntdll exports wine_get_version),
+// false on Windows.
+bool UnderWine();
+
+// Gives `path` to another account, and says whether it now has that owner:
+// under Wine the host's owner nobody, which reads as Anonymous Logon
+// (S-1-5-7); on Windows Guests (S-1-5-32-546), which takes SeRestorePrivilege,
+// so an elevated run.
+bool GiveToAnotherAccount(const std::wstring& path);
+
+// Makes `link` a link to the folder `target`: under Wine a host symbolic link
+// (which Wine shows as a reparse point without a tag); on Windows a junction
+// (tag IO_REPARSE_TAG_MOUNT_POINT).
+bool MakeLink(const std::wstring& link, const std::wstring& target);
+
 // Runs a Linux command on the host Wine runs on, with each Windows path in
 // `paths` put in place of a %s in `format`, and waits (up to 5 s) until
 // `done`, given the last path, says it has done its work: Wine hands back no process for a Linux

@@ -121,6 +121,11 @@ decltype(&SubstituteCommandLineToArgvW) __imp_CommandLineToArgvW = SubstituteCom
 
 namespace {
 
+class RunsRepeatedReport : public ::testing::Environment {
+  void TearDown() override { PrintRunsRepeated(); }
+};
+const ::testing::Environment* const runsRepeatedReport = ::testing::AddGlobalTestEnvironment(new RunsRepeatedReport);
+
 class ElevationRefused : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -135,11 +140,27 @@ class ElevationRefused : public ::testing::Test {
     CloseHandle(LogHandle);
     LogHandle = nullptr;
   }
+  // Runs the update in process; once more, its log lines and records undone,
+  // when Wine failed a start in it (WineFailedAStart).
   DWORD Run(const UpdateRequest& request) {
     TokenFacts token;
     ReadTokenFacts(token);
-    FolderJudgement judgement;
-    return RunUpdate(request, exePath.c_str(), scratch.Path().c_str(), token, judgement);
+    const RunTraces traces(scratch.Path() + L"kv-out.txt",
+                           {scratch.Path() + L"kv-failure-launcher.txt", scratch.Path() + L"kv-jre\\bin\\java-cmdline.txt",
+                            install + L"\\bin\\product-started.txt"});
+    for (int attempt = 0;; ++attempt) {
+      FolderJudgement judgement;
+      const DWORD code = RunUpdate(request, exePath.c_str(), scratch.Path().c_str(), token, judgement);
+      const bool failed = WineFailedAStart(code, traces.Logged());
+      EXPECT_FALSE(failed && attempt == 1) << "Wine failed a start twice in a row (ERROR_INTERNAL_ERROR)";
+      if (!failed || attempt == 1) {
+        return code;
+      }
+      ++runsRepeatedAfterWineFailedStart;
+      CloseHandle(LogHandle);
+      LogHandle = nullptr;
+      traces.Undo();
+    }
   }
   DWORD RunElevate() {
     return Run({UpdateMode::Elevate, L"B dir\\", L"S", install.c_str(), L"A \"q\"", L"P", L""});
@@ -211,10 +232,17 @@ TEST_F(ElevationRefused, AFolderOthersCanChangeIsRefusedBeforeThePromptAndByTheE
   shellCalls = 0;
   EXPECT_EQ(RunElevate(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(shellCalls, 0) << "nobody may be asked to approve a run that will be refused";
-  EXPECT_EQ(ReadBytes(scratch.Path() + L"kv-out.txt"),
-            ExpectedLines() + LoggedRefusal(Utf8(lib) + " may be changed by S-1-1-0 (Everyone): add file, add subfolder, "
+  const std::string refused = ExpectedLines() +
+                              LoggedRefusal(Utf8(lib) + " may be changed by S-1-1-0 (Everyone): add file, add subfolder, "
                                                         "delete child, delete") +
-                LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED));
+                              LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED);
+  // A standard user's own folders count against it too (another account
+  // approves the prompt), so its first finding may be another one.
+  TokenFacts token;
+  ReadTokenFacts(token);
+  const bool sameAccount = SameAccountRunsElevated(UpdateMode::Elevate, token);
+  const std::string log = ReadBytes(scratch.Path() + L"kv-out.txt");
+  EXPECT_EQ(sameAccount ? log : WithoutReason(log), sameAccount ? refused : WithoutReason(refused));
   CloseHandle(LogHandle);
   LogHandle = nullptr;
   DeleteFileW((scratch.Path() + L"kv-out.txt").c_str());
@@ -247,9 +275,16 @@ TEST_F(ElevationRefused, TheElevatedInstanceMakesAdministratorsOwnWhatTheUpdateW
   updaterRecord = PutRuntime();
   const UpdateRequest request = {UpdateMode::Child, L"B", L"S", install.c_str(), L"A", L"P", L"C"};
   EXPECT_EQ(Run(request), 0u);
-  EXPECT_EQ(ownerAsked, L"S-1-5-32-544");
+  // Only an elevated token takes another default owner; an instance started
+  // unelevated asks for none.
+  TokenFacts token;
+  ReadTokenFacts(token);
+  EXPECT_EQ(ownerAsked, token.elevated ? L"S-1-5-32-544" : L"");
   EXPECT_FALSE(updaterRanBeforeOwner);
   EXPECT_TRUE(FileExists(updaterRecord));
+  if (!token.elevated) {
+    return;
+  }
 
   // A token that refuses the owner starts nothing. (Wine has no such
   // setting: every elevated run there goes on with the default owner.)

@@ -50,7 +50,7 @@ ProcessResult LauncherRun::RunRaw(const std::wstring& arguments) {
                                                install + L"\\bin\\product-started.txt"});
   ProcessResult result = RunProcess(line);
   if (WineFailedAStart(result.started ? result.exitCode : result.startError, traces.Logged())) {
-    ++runsRepeatedAfterWineFailedStart;
+    CountRepeatedRun();
     traces.Undo();
     result = RunProcess(line);
     EXPECT_FALSE(WineFailedAStart(result.started ? result.exitCode : result.startError, traces.Logged()))

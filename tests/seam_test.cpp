@@ -156,7 +156,7 @@ class ElevationRefused : public ::testing::Test {
       if (!failed || attempt == 1) {
         return code;
       }
-      ++runsRepeatedAfterWineFailedStart;
+      CountRepeatedRun();
       CloseHandle(LogHandle);
       LogHandle = nullptr;
       traces.Undo();

@@ -193,12 +193,19 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseco
   return result;
 }
 
+namespace {
 int runsRepeatedAfterWineFailedStart = 0;
+}  // namespace
 
 bool WineFailedAStart(DWORD code, const std::string& logged) {
   const DWORD signature = ERROR_INTERNAL_ERROR;
   return code == signature || logged.find(LoggedError("CreateProcessW", signature)) != std::string::npos ||
          logged.find(LoggedError("ShellExecuteExW", signature)) != std::string::npos;
+}
+
+void CountRepeatedRun() {
+  ++runsRepeatedAfterWineFailedStart;
+  std::printf("Wine failed a start (ERROR_INTERNAL_ERROR): the run is repeated\n");
 }
 
 void PrintRunsRepeated() {

@@ -64,13 +64,14 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseconds = 120000);
 
 // Wine now and then fails a process start with ERROR_INTERNAL_ERROR, whatever
-// the cause on the Linux side: a test's own start (`startError`), or one that
-// the launcher makes and logs ("Error: CreateProcessW: 0x0000054F", or
-// ShellExecuteExW) in `logged`, what the run appended to its log. A run that
-// shows that one signature is repeated once, and counted here; the test
-// program prints the count when it ends.
-bool WineFailedAStart(DWORD startError, const std::string& logged);
-extern int runsRepeatedAfterWineFailedStart;
+// the cause on the Linux side: a test's own start, or one that the launcher
+// makes, which then is the code it ends with or a line it logs ("Error:
+// CreateProcessW: 0x0000054F", or ShellExecuteExW). `code` is the start
+// error or the run's code, `logged` what the run appended to its log. A run that
+// shows that one signature is repeated once, and counted (CountRepeatedRun,
+// which says so); the test program prints the count when it ends.
+bool WineFailedAStart(DWORD code, const std::string& logged);
+void CountRepeatedRun();
 void PrintRunsRepeated();
 
 // What a run leaves that its repeat must not find: the lines it appended to

@@ -157,7 +157,7 @@ class BenchRuns : public ::testing::Test {
 
 TEST_F(BenchRuns, ThePipeRelayCopiesEveryByteInOrder) {
   const unsigned long long bytes = 3 * 1024 * 1024 + 17;
-  ScopedEnvironment output(L"STANDIN_OUTPUT_BYTES", std::to_wstring(bytes));
+  StandinSetting output(scratch.Path(), L"STANDIN_OUTPUT_BYTES", std::to_wstring(bytes));
   WriteBytes(log, "before\n");
   unsigned long long copied = 0;
   RunMeasure run = RunThroughPipe(QuoteForCommandLine(standin), log, &copied);
@@ -191,9 +191,9 @@ TEST_F(BenchRuns, TheBatchFileDoesTheLaunchersJob) {
   } cases[] = {{L"0", 0, true}, {L"5", 5, false}};
   for (const auto& c : cases) {
     DeleteFileW(log.c_str());
-    ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", c.exitCode);
-    ScopedEnvironment printed(L"STANDIN_STDOUT", L"out\n");
-    ScopedEnvironment error(L"STANDIN_STDERR", L"err\n");
+    StandinSetting exitCode(scratch.Path(), L"STANDIN_EXIT_CODE", c.exitCode);
+    StandinSetting printed(scratch.Path(), L"STANDIN_STDOUT", L"out\n");
+    StandinSetting error(scratch.Path(), L"STANDIN_STDERR", L"err\n");
     RunMeasure run = RunMeasured(line);
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitCode, c.expected);
@@ -215,7 +215,7 @@ TEST_F(BenchRuns, TheFloorStartsTheProductOnlyAfterASuccess) {
     bool productStarts;
   } cases[] = {{L"0", true}, {L"1", false}};
   for (const auto& c : cases) {
-    ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", c.exitCode);
+    StandinSetting exitCode(scratch.Path(), L"STANDIN_EXIT_CODE", c.exitCode);
     RunMeasure run = RunMeasured(line);
     ASSERT_TRUE(run.started);
     EXPECT_EQ(WaitForProductStandin(bin, c.productStarts ? 10000 : 500), c.productStarts) << c.exitCode;
@@ -223,8 +223,8 @@ TEST_F(BenchRuns, TheFloorStartsTheProductOnlyAfterASuccess) {
 }
 
 TEST_F(BenchRuns, TheFloorLogsOneLineAndRunsTheUpdaterIntoTheLog) {
-  ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"0xC0000005");
-  ScopedEnvironment printed(L"STANDIN_STDOUT", L"hi\n");
+  StandinSetting exitCode(scratch.Path(), L"STANDIN_EXIT_CODE", L"0xC0000005");
+  StandinSetting printed(scratch.Path(), L"STANDIN_STDOUT", L"hi\n");
   WriteBytes(log, "earlier\n");
   std::wstring line = QuoteForCommandLine(TestProgramDirectory() + L"bench-floor.exe") + L" " +
                       QuoteForCommandLine(log) + L" " + QuoteForCommandLine(QuoteForCommandLine(standin) + L" a");
@@ -236,7 +236,7 @@ TEST_F(BenchRuns, TheFloorLogsOneLineAndRunsTheUpdaterIntoTheLog) {
 }
 
 TEST_F(BenchRuns, ATimedRunSpansTheChildsLifeAndSamplesItsMemory) {
-  ScopedEnvironment sleep(L"STANDIN_SLEEP_MS", L"200");
+  StandinSetting sleep(scratch.Path(), L"STANDIN_SLEEP_MS", L"200");
   RunMeasure run = RunMeasured(QuoteForCommandLine(standin), nullptr, /* sample */ true);
   ASSERT_TRUE(run.started);
   EXPECT_GE(run.wallMs, 200);
@@ -247,7 +247,7 @@ TEST_F(BenchRuns, ATimedRunSpansTheChildsLifeAndSamplesItsMemory) {
 }
 
 TEST_F(BenchRuns, ARunHasEndedOnlyWhenItsLinuxProcessesHaveLeft) {
-  ScopedEnvironment sleep(L"STANDIN_SLEEP_MS", L"300");
+  StandinSetting sleep(scratch.Path(), L"STANDIN_SLEEP_MS", L"300");
   PROCESS_INFORMATION process = {};
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);

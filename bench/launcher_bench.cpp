@@ -437,7 +437,7 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<double> launcherCpu[SleepCount], floorCpu[SleepCount], launcherPeak, floorPeak;
   for (int repetition = 0; repetition < options.slowRepetitions && ok; ++repetition) {
     for (int sleep = 0; sleep < SleepCount; ++sleep) {
-      ScopedEnvironment sleeping(L"STANDIN_SLEEP_MS", std::to_wstring(sleepMs[sleep]));
+      StandinSetting sleeping(layout.app + L"kv-jre\\bin\\", L"STANDIN_SLEEP_MS", std::to_wstring(sleepMs[sleep]));
       RunMeasure launcher = measure([&] { return RunMeasured(layout.launcherLine, nullptr, /* sample */ true); });
       ok = CheckRun(launcher, productBin, "launcher run (sampled)", /* sampled */ true) && ok;
       RunMeasure floor = measure([&] { return RunMeasured(layout.floorLine, nullptr, /* sample */ true); });
@@ -459,7 +459,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int repetition = 0; repetition < options.slowRepetitions && ok; ++repetition) {
     for (int sized = 0; sized < 2; ++sized) {
       unsigned long long bytes = sized ? outputBytes : 0;
-      ScopedEnvironment output(L"STANDIN_OUTPUT_BYTES", std::to_wstring(bytes));
+      StandinSetting output(layout.app + L"kv-jre\\bin\\", L"STANDIN_OUTPUT_BYTES", std::to_wstring(bytes));
       for (int step = 0; step < OutputMethodCount && ok; ++step) {
         int method = (step + repetition) % OutputMethodCount;
         unsigned long long copied = 0;

@@ -89,9 +89,9 @@ int wmain() {
   for (const Scenario& scenario : scenarios) {
     DeleteFileW(recordPath.c_str());
     DeleteFileW(productRecord.c_str());
-    ScopedEnvironment output(L"STANDIN_STDOUT", scenario.output);
-    ScopedEnvironment error(L"STANDIN_STDERR", scenario.error);
-    ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", scenario.exitCode);
+    StandinSetting output(updater + L"kv-jre\\bin\\", L"STANDIN_STDOUT", scenario.output);
+    StandinSetting error(updater + L"kv-jre\\bin\\", L"STANDIN_STDERR", scenario.error);
+    StandinSetting exitCode(updater + L"kv-jre\\bin\\", L"STANDIN_EXIT_CODE", scenario.exitCode);
 
     std::wstring commandLine = QuoteForCommandLine(launcher) + L" 1 " + scenario.mode + arguments;
     size_t logBefore = ReadBytes(logPath).size();
@@ -105,7 +105,7 @@ int wmain() {
     sprintf(code, "0x%08lX", static_cast<unsigned long>(result.exitCode));
     Print("\n" + std::to_string(++number) + ". " + Utf8(scenario.title) + "\n");
     Print("  command line: " + Utf8(commandLine) + "\n");
-    Print("  exit code:    " + std::string(result.finished ? code : "(did not finish)") + "\n");
+    Print("  exit code:    " + std::string(!result.started ? "(not started)" : result.finished ? code : "(did not finish)") + "\n");
     Print("  application:  " + std::string(FileExists(productRecord) ? "started again" : "not started") + "\n");
     Print("  kv-out.txt, what this run added:\n");
     PrintIndented(ReadBytes(logPath).substr(logBefore));

@@ -29,6 +29,17 @@ inline std::string LoggedExit(DWORD code) {
 // The line that says why a start was refused, before its error line.
 inline std::string LoggedRefusal(const std::string& reason) { return "Refused: " + reason + "\n"; }
 
+// `log` without the one line that says why a start was refused; marked
+// when it has none, so that it never equals an expected log then.
+inline std::string WithoutReason(const std::string& log) {
+  size_t start = log.rfind("Refused: ");
+  size_t end = log.find('\n', start);
+  if (start == std::string::npos || (start != 0 && log[start - 1] != '\n') || end == std::string::npos) {
+    return log + "[no line that says why]";
+  }
+  return log.substr(0, start) + log.substr(end + 1);
+}
+
 // The reason for a child line of `length` characters, over the limit.
 inline std::string TooLongReason(size_t length) {
   return "the command line has " + std::to_string(length) + " characters, more than the 32766 a process can be given";

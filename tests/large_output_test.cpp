@@ -55,7 +55,7 @@ class LargeOutput : public LauncherRun {
 }  // namespace
 
 TEST_F(LargeOutput, AQuarterGigabyteOfOutputLandsInTheLogWhole) {
-  ScopedEnvironment output(L"STANDIN_OUTPUT_BYTES", std::to_wstring(OutputBytes));
+  auto output = Scenario(L"STANDIN_OUTPUT_BYTES", std::to_wstring(OutputBytes));
   for (const wchar_t* mode : {L"--direct", L"--elevate"}) {
     SCOPED_TRACE(Utf8(mode));
     DeleteFileW((app + L"kv-out.txt").c_str());
@@ -83,7 +83,7 @@ TEST_F(LargeOutput, AQuarterGigabyteOfOutputLandsInTheLogWhole) {
 TEST_F(LargeOutput, ALogPastFourGibibytesIsStillAppendedAtItsEnd) {
   const unsigned long long hole = 4ull << 30;
   const std::string earlier = "an earlier run\n";
-  ScopedEnvironment output(L"STANDIN_STDOUT", L"ok\n");
+  auto output = Scenario(L"STANDIN_STDOUT", L"ok\n");
   for (const wchar_t* mode : {L"--direct", L"--elevate"}) {
     SCOPED_TRACE(Utf8(mode));
     std::wstring path = app + L"kv-out.txt";

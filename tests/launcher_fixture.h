@@ -38,7 +38,9 @@ class LauncherRun : public ::testing::Test {
   // Lays the directories out (again) under other names in the scratch directory.
   void LayOut(const std::wstring& appName, const std::wstring& installName);
 
-  // Runs the launcher with `arguments` as they stand after its program name.
+  // Runs the launcher with `arguments` as they stand after its program name;
+  // once more when Wine failed a start in the run (WineFailedAStart). A
+  // launcher that could not be started, or a second such run, is a failure.
   ProcessResult RunRaw(const std::wstring& arguments);
   // Runs "1 <mode>" and the six values, each quoted.
   ProcessResult Run(const std::wstring& mode, const std::vector<std::wstring>& values);
@@ -74,18 +76,25 @@ class LauncherRun : public ::testing::Test {
   std::string RefusedLines(const std::wstring& mode, const std::vector<std::wstring>& values, DWORD code) const {
     return StartLines(mode, values) + LoggedError("CreateProcessW", code) + FirstInstanceExitLines(mode, code);
   }
-  // `log` without the one line that says why a start was refused; marked
-  // when it has none, so that it never equals an expected log then.
-  static std::string WithoutReason(const std::string& log);
   // Gives `path` to another account (test_support's GiveToAnotherAccount), or fails the test.
   static void GiveToAnotherAccount(const std::wstring& path);
-  // The short (8.3) name of an existing path.
-  static std::wstring ShortName(const std::wstring& path);
+  // The short (8.3) name of an existing path where it can stand for the path
+  // in the runtime's ANSI view: it differs from the path, the code page holds
+  // it, and it has no ';'. Else empty: Windows makes short names only where
+  // they are on (Wine always does), and without one the launcher refuses
+  // such a path with ERROR_NO_UNICODE_TRANSLATION and says why.
+  static std::wstring UsableShortName(const std::wstring& path);
   // True when both paths name the same existing file or folder.
   static bool SameFile(const std::wstring& first, const std::wstring& second);
 
   std::wstring ExpectedUpdaterLine(const std::vector<std::wstring>& values) const;
   std::vector<std::wstring> ExpectedJavaArguments(const std::vector<std::wstring>& values) const;
+  // A setting of the stand-in runtime's scenario in the launcher directory
+  // as laid out now, for as long as the object lives.
+  StandinSetting Scenario(const wchar_t* name, const std::wstring& value) const {
+    return StandinSetting(app + L"kv-jre\\bin\\", name, value);
+  }
+
   std::vector<std::wstring> JavaSplit() const { return ReadArgumentList(app + L"kv-jre\\bin\\java-split.bin"); }
   std::vector<std::wstring> JavaArgv() const { return ReadArgumentList(app + L"kv-jre\\bin\\java-argv.bin"); }
   bool JavaRan() const { return FileExists(app + L"kv-jre\\bin\\java-cmdline.txt"); }

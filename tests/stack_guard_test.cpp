@@ -21,10 +21,10 @@ ProcessResult RunControl(const wchar_t* mode) {
 
 TEST(StackGuard, AnOverrunEndsTheProcessWithAFastFail) {
   ProcessResult plain = RunControl(L"safe");
-  ASSERT_TRUE(plain.finished);
+  ASSERT_TRUE(plain.finished) << "start error " << plain.startError;
   EXPECT_EQ(plain.exitCode, 0u);
   ProcessResult overrun = RunControl(L"overrun");
-  ASSERT_TRUE(overrun.finished);
+  ASSERT_TRUE(overrun.finished) << "start error " << overrun.startError;
   EXPECT_EQ(overrun.exitCode, StackBufferOverrun);
 }
 

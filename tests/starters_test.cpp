@@ -25,9 +25,9 @@ TEST_F(Starters, AProgramThatIsMissingIsLoggedAndItsCodeReturned) {
 }
 
 TEST_F(Starters, ARedirectedChildWritesIntoTheLogAndItsCodeIsReturned) {
-  ScopedEnvironment output(L"STANDIN_STDOUT", L"to stdout\n");
-  ScopedEnvironment error(L"STANDIN_STDERR", L"to stderr");
-  ScopedEnvironment exitCode(L"STANDIN_EXIT_CODE", L"3");
+  StandinSetting output(scratch.Path(), L"STANDIN_STDOUT", L"to stdout\n");
+  StandinSetting error(scratch.Path(), L"STANDIN_STDERR", L"to stderr");
+  StandinSetting exitCode(scratch.Path(), L"STANDIN_EXIT_CODE", L"3");
   std::wstring line = L"\"" + child + L"\"";
   UniqueHandle handle;
   ASSERT_EQ(StartProcess(line.data(), L"updater", ShowDefault, /* redirectToLog */ true, /* currentDirectory */ nullptr, handle), 0u);
@@ -39,7 +39,7 @@ TEST_F(Starters, ARedirectedChildWritesIntoTheLogAndItsCodeIsReturned) {
 }
 
 TEST_F(Starters, AChildWithoutRedirectionGetsNoBannerAndLeavesTheLogAlone) {
-  ScopedEnvironment output(L"STANDIN_STDOUT", L"not in the log\n");
+  StandinSetting output(scratch.Path(), L"STANDIN_STDOUT", L"not in the log\n");
   std::wstring line = L"\"" + child + L"\"";
   UniqueHandle handle;
   ASSERT_EQ(StartProcess(line.data(), L"product", ShowDefault, /* redirectToLog */ false, /* currentDirectory */ nullptr, handle), 0u);

@@ -4,7 +4,10 @@
 #include <sddl.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <cstdio>
+
+#include "tests/expected_log.h"
 
 namespace {
 
@@ -169,6 +172,7 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseco
   std::wstring writable = commandLine;
   BOOL started = CreateProcessW(
       nullptr, writable.data(), nullptr, nullptr, /* bInheritHandles */ TRUE, 0, nullptr, nullptr, &startup, &process);
+  result.started = started != FALSE;
   result.startError = started ? 0 : GetLastError();
   CloseHandle(output);
   CloseHandle(error);
@@ -189,6 +193,76 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseco
   DeleteFileW(outputPath.c_str());
   DeleteFileW(errorPath.c_str());
   return result;
+}
+
+namespace {
+int runsRepeatedAfterWineFailedStart = 0;
+}  // namespace
+
+bool WineFailedAStart(DWORD code, const std::string& logged) {
+  const DWORD signature = ERROR_INTERNAL_ERROR;
+  return code == signature || logged.find(LoggedError("CreateProcessW", signature)) != std::string::npos ||
+         logged.find(LoggedError("ShellExecuteExW", signature)) != std::string::npos;
+}
+
+void CountRepeatedRun() {
+  ++runsRepeatedAfterWineFailedStart;
+  std::printf("Wine failed a start (ERROR_INTERNAL_ERROR): the run is repeated\n");
+}
+
+void PrintRunsRepeated() {
+  std::printf("Runs repeated after a failed start under Wine: %d\n", runsRepeatedAfterWineFailedStart);
+  std::fflush(stdout);
+}
+
+RunTraces::RunTraces(const std::wstring& log, std::vector<std::wstring> records) : log(log) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  logExisted = GetFileAttributesExW(log.c_str(), GetFileExInfoStandard, &data) &&
+               !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  logSize = logExisted ? (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow : 0;
+  for (const std::wstring& record : records) {
+    if (!FileExists(record)) {
+      newRecords.push_back(record);
+    }
+  }
+}
+
+std::string RunTraces::Logged() const {
+  std::string bytes;
+  HANDLE file = CreateFileW(
+      log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return bytes;  // no log, or one held open without sharing: nothing was logged
+  }
+  LARGE_INTEGER size = {};
+  GetFileSizeEx(file, &size);
+  const unsigned long long end = static_cast<unsigned long long>(size.QuadPart);
+  LARGE_INTEGER start = {};
+  start.QuadPart = static_cast<LONGLONG>(end > logSize + 4096 ? end - 4096 : std::min(end, logSize));
+  bytes.resize(static_cast<size_t>(end - static_cast<unsigned long long>(start.QuadPart)));
+  DWORD read = 0;
+  SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
+  ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  bytes.resize(read);
+  CloseHandle(file);
+  return bytes;
+}
+
+void RunTraces::Undo() const {
+  HANDLE file = CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    LARGE_INTEGER size = {};
+    size.QuadPart = static_cast<LONGLONG>(logSize);
+    SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    CloseHandle(file);
+  }
+  if (!logExisted) {
+    DeleteFileW(log.c_str());
+  }
+  for (const std::wstring& record : newRecords) {
+    DeleteFileW(record.c_str());
+  }
 }
 
 void LetEveryoneChange(const std::wstring& path) {
@@ -266,6 +340,21 @@ bool EnableRestorePrivilege() {
   return enabled;
 }
 
+// The scenario's entries, each "NAME=value" and a zero, without `name`'s.
+std::wstring ScenarioWithout(const std::wstring& path, const std::wstring& name) {
+  std::wstring joined;
+  for (const std::wstring& entry : ReadArgumentList(path)) {
+    if (entry.compare(0, name.size() + 1, name + L"=") != 0) {
+      joined += entry + L'\0';
+    }
+  }
+  return joined;
+}
+
+void WriteScenario(const std::wstring& path, const std::wstring& entries) {
+  WriteBytes(path, std::string(reinterpret_cast<const char*>(entries.data()), entries.size() * sizeof(wchar_t)));
+}
+
 }  // namespace
 
 bool GiveToAnotherAccount(const std::wstring& path) {
@@ -329,6 +418,13 @@ bool MakeLink(const std::wstring& link, const std::wstring& target) {
   }
   return made;
 }
+
+StandinSetting::StandinSetting(const std::wstring& directory, const wchar_t* name, const std::wstring& value)
+    : path(directory + L"standin-scenario.txt"), name(name) {
+  WriteScenario(path, ScenarioWithout(path, name) + name + L"=" + value + L'\0');
+}
+
+StandinSetting::~StandinSetting() { WriteScenario(path, ScenarioWithout(path, name)); }
 
 ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const std::wstring& value) : name(name) {
   SetEnvironmentVariableW(name, value.c_str());

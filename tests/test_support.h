@@ -46,17 +46,51 @@ std::vector<std::wstring> ExpectedUpdaterArguments(const std::wstring& directory
 // launcher's quoting is checked against something independent).
 std::wstring QuoteForCommandLine(const std::wstring& value);
 
+// What ProcessResult::exitCode holds when there is none: the program did not
+// start, or did not end in time. No test expects it from a program.
+constexpr DWORD NoExitCode = 0xDEADC0DE;
+
 struct ProcessResult {
+  bool started = false;  // false: startError says why
   bool finished = false;
-  DWORD exitCode = 0;
+  DWORD exitCode = NoExitCode;
   DWORD processId = 0;
-  DWORD startError = 0;  // when the program could not be started at all
+  DWORD startError = 0;
   std::string standardOutput;
   std::string standardError;
 };
 
 // Starts `commandLine`, with stdout and stderr captured, and waits for it.
 ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseconds = 120000);
+
+// Wine now and then fails a process start with ERROR_INTERNAL_ERROR, whatever
+// the cause on the Linux side: a test's own start, or one that the launcher
+// makes, which then is the code it ends with or a line it logs ("Error:
+// CreateProcessW: 0x0000054F", or ShellExecuteExW). `code` is the start
+// error or the run's code, `logged` what the run appended to its log. A run that
+// shows that one signature is repeated once, and counted (CountRepeatedRun,
+// which says so); the test program prints the count when it ends.
+bool WineFailedAStart(DWORD code, const std::string& logged);
+void CountRepeatedRun();
+void PrintRunsRepeated();
+
+// What a run leaves that its repeat must not find: the lines it appended to
+// `log`, and those of `records` (files a stand-in or the launcher writes
+// whole) that did not exist before it.
+class RunTraces {
+ public:
+  RunTraces(const std::wstring& log, std::vector<std::wstring> records);
+  // What the run appended to the log: its last 4 KiB, where a failed start
+  // shows (the log may be too large to read whole).
+  std::string Logged() const;
+  void Undo() const;
+
+ private:
+  std::wstring log;
+  bool logExisted;
+  unsigned long long logSize = 0;
+  std::vector<std::wstring> newRecords;
+};
 
 // Makes `path` writable by Everyone (under Wine: Unix mode 0777).
 void LetEveryoneChange(const std::wstring& path);
@@ -83,7 +117,24 @@ bool MakeLink(const std::wstring& link, const std::wstring& target);
 // owner or making a symbolic link. Returns what `done` last said.
 bool RunOnHost(const char* format, const std::vector<std::wstring>& paths, bool (*done)(const std::wstring& last));
 
-// Sets an environment variable for as long as the object lives.
+// Sets one setting of the stand-in runtime's scenario, in the file
+// standin-scenario.txt in `directory` (the folder of the java.exe that runs;
+// see java_standin.cpp), for as long as the object lives. A file, not the
+// environment: Windows gives an elevated process an environment of its own.
+class StandinSetting {
+ public:
+  StandinSetting(const std::wstring& directory, const wchar_t* name, const std::wstring& value);
+  ~StandinSetting();
+  StandinSetting(const StandinSetting&) = delete;
+  StandinSetting& operator=(const StandinSetting&) = delete;
+
+ private:
+  std::wstring path;
+  std::wstring name;
+};
+
+// Sets an environment variable for as long as the object lives: for what a
+// test gives the launcher's own environment.
 class ScopedEnvironment {
  public:
   ScopedEnvironment(const wchar_t* name, const std::wstring& value);

@@ -14,7 +14,10 @@
 //   java-ansi.bin          that line split by CommandLineToArgvW's rules, as
 //                          zero-terminated 8-bit strings
 //   java-startup.txt       the STARTUPINFO it was given: "dwFlags wShowWindow"
-// Then it does what the environment asks:
+// Then it does what its scenario asks: standin-scenario.txt beside it, a file
+// (not the environment, which Windows does not carry across an elevation) of
+// UTF-16 entries "NAME=value", each ended by a zero character, so that a
+// value may hold line feeds:
 //   STANDIN_STDOUT, STANDIN_STDERR  text to print (as UTF-8)
 //   STANDIN_OUTPUT_BYTES            that many pattern bytes on stdout
 //   STANDIN_STDOUT_HEX              raw bytes for stdout, as hexadecimal pairs
@@ -167,18 +170,18 @@ int wmain(int argc, wchar_t** argv) {
   std::string startupText = std::to_string(startup.dwFlags) + " " + std::to_string(startup.wShowWindow);
   WriteWholeFile(directory + L"java-startup.txt", startupText.data(), startupText.size());
 
-  std::string output = ToUtf8(EnvironmentValue(L"STANDIN_STDOUT"));
+  std::string output = ToUtf8(ScenarioValue(L"STANDIN_STDOUT"));
   WriteToHandle(GetStdHandle(STD_OUTPUT_HANDLE), output.data(), output.size());
-  std::string error = ToUtf8(EnvironmentValue(L"STANDIN_STDERR"));
+  std::string error = ToUtf8(ScenarioValue(L"STANDIN_STDERR"));
   WriteToHandle(GetStdHandle(STD_ERROR_HANDLE), error.data(), error.size());
-  std::string raw = FromHex(EnvironmentValue(L"STANDIN_STDOUT_HEX"));
+  std::string raw = FromHex(ScenarioValue(L"STANDIN_STDOUT_HEX"));
   WriteToHandle(GetStdHandle(STD_OUTPUT_HANDLE), raw.data(), raw.size());
-  std::wstring patternBytes = EnvironmentValue(L"STANDIN_OUTPUT_BYTES");
+  std::wstring patternBytes = ScenarioValue(L"STANDIN_OUTPUT_BYTES");
   if (!patternBytes.empty()) {
     WritePattern(GetStdHandle(STD_OUTPUT_HANDLE), wcstoull(patternBytes.c_str(), nullptr, 0));
   }
 
-  std::wstring semaphore = EnvironmentValue(L"STANDIN_SEMAPHORE");
+  std::wstring semaphore = ScenarioValue(L"STANDIN_SEMAPHORE");
   if (!semaphore.empty() && split != nullptr && splitCount > SemaphoreArgumentIndex) {
     const wchar_t* path = split[SemaphoreArgumentIndex];
     if (semaphore == L"dir") {
@@ -188,11 +191,11 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
 
-  std::wstring sleep = EnvironmentValue(L"STANDIN_SLEEP_MS");
+  std::wstring sleep = ScenarioValue(L"STANDIN_SLEEP_MS");
   if (!sleep.empty()) {
     Sleep(static_cast<DWORD>(wcstoul(sleep.c_str(), nullptr, 0)));
   }
-  std::wstring exitCode = EnvironmentValue(L"STANDIN_EXIT_CODE");
+  std::wstring exitCode = ScenarioValue(L"STANDIN_EXIT_CODE");
   // ExitProcess carries every 32-bit code, 0xC0000005 included.
   ExitProcess(exitCode.empty() ? 0 : static_cast<UINT>(wcstoul(exitCode.c_str(), nullptr, 0)));
 }

@@ -12,14 +12,23 @@ inline std::wstring OwnDirectory() {
   return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
-inline std::wstring EnvironmentValue(const wchar_t* name) {
-  DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-  if (size == 0) {
-    return std::wstring();
+// The value of `name` in standin-scenario.txt in this program's own folder;
+// empty where the file or the setting is missing.
+inline std::wstring ScenarioValue(const wchar_t* name) {
+  HANDLE file = CreateFileW((OwnDirectory() + L"standin-scenario.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  std::wstring entries(1 << 16, L'\0');
+  DWORD read = 0;
+  ReadFile(file, entries.data(), static_cast<DWORD>(entries.size() * sizeof(wchar_t)), &read, nullptr);
+  CloseHandle(file);
+  entries.resize(read / sizeof(wchar_t));
+  const std::wstring key = std::wstring(name) + L"=";
+  for (size_t start = 0, end; (end = entries.find(L'\0', start)) != std::wstring::npos; start = end + 1) {
+    if (entries.compare(start, key.size(), key) == 0) {
+      return entries.substr(start + key.size(), end - start - key.size());
+    }
   }
-  std::wstring value(size, L'\0');
-  value.resize(GetEnvironmentVariableW(name, value.data(), size));
-  return value;
+  return std::wstring();
 }
 
 inline std::string ToUtf8(const std::wstring& text) {

@@ -48,11 +48,11 @@ ProcessResult LauncherRun::RunRaw(const std::wstring& arguments) {
   // it as the repeat does, since every start judges (or deletes) it first.
   const RunTraces traces(app + L"kv-out.txt", {app + L"kv-failure-launcher.txt", app + L"kv-jre\\bin\\java-cmdline.txt",
                                                install + L"\\bin\\product-started.txt"});
-  ProcessResult result = RunProcess(line);
+  ProcessResult result = RunProcess(line, 120000, environment);
   if (WineFailedAStart(result.started ? result.exitCode : result.startError, traces.Logged())) {
     CountRepeatedRun();
     traces.Undo();
-    result = RunProcess(line);
+    result = RunProcess(line, 120000, environment);
     EXPECT_FALSE(WineFailedAStart(result.started ? result.exitCode : result.startError, traces.Logged()))
         << "Wine failed a start twice in a row (ERROR_INTERNAL_ERROR)";
   }

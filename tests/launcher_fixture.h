@@ -126,4 +126,5 @@ class LauncherRun : public ::testing::Test {
   std::wstring updaterApp;  // app as the updater's line names it (its short name where the code page lacks it)
   std::wstring install;  // no trailing backslash, as the invoking party passes it
   std::wstring launcher;
+  std::wstring environment;  // the launcher's whole block when not empty (RunProcess)
 };

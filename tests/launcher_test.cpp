@@ -429,7 +429,16 @@ TEST_F(LauncherRun, TheElevatedUpdaterRunsInItsFolderWithoutJvmOptionsFromTheEnv
   ScopedEnvironment tool(L"JAVA_TOOL_OPTIONS", L"-javaagent:Z:\\evil.jar");
   ScopedEnvironment underscore(L"_java_options", L"-Dx=1");  // names are case-insensitive
   ScopedEnvironment jdk(L"JDK_JAVA_OPTIONS", L"");
+  // A block may hold a name in two spellings, which the JVM's lookup finds
+  // either way: this process's own cannot, so the launcher is given one.
+  wchar_t* block = GetEnvironmentStringsW();
+  for (const wchar_t* entry = block; *entry != L'\0'; entry += lstrlenW(entry) + 1) {
+    environment.append(entry, lstrlenW(entry) + 1);
+  }
+  FreeEnvironmentStringsW(block);
+  environment += std::wstring(L"java_tool_options=-Dy=2") + L'\0';
   EXPECT_EQ(Run(L"--child", Values()).exitCode, 0u);
+  environment.clear();
   EXPECT_EQ(JavaOptions(), "");
   EXPECT_EQ(JavaDirectory() + L"\\", app);
   EXPECT_EQ(Log(), "Removed from the updater's environment: JAVA_TOOL_OPTIONS, _JAVA_OPTIONS, JDK_JAVA_OPTIONS\n" +

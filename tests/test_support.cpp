@@ -147,7 +147,7 @@ std::wstring QuoteForCommandLine(const std::wstring& value) {
   return quoted;
 }
 
-ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseconds) {
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseconds, const std::wstring& environment) {
   ProcessResult result;
   wchar_t temporary[MAX_PATH];
   GetTempPathW(MAX_PATH, temporary);
@@ -170,8 +170,10 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseco
   startup.hStdError = error;
   PROCESS_INFORMATION process = {};
   std::wstring writable = commandLine;
-  BOOL started = CreateProcessW(
-      nullptr, writable.data(), nullptr, nullptr, /* bInheritHandles */ TRUE, 0, nullptr, nullptr, &startup, &process);
+  std::wstring block = environment + L'\0';
+  BOOL started = CreateProcessW(nullptr, writable.data(), nullptr, nullptr, /* bInheritHandles */ TRUE,
+                                CREATE_UNICODE_ENVIRONMENT, environment.empty() ? nullptr : block.data(), nullptr,
+                                &startup, &process);
   result.started = started != FALSE;
   result.startError = started ? 0 : GetLastError();
   CloseHandle(output);

@@ -61,7 +61,10 @@ struct ProcessResult {
 };
 
 // Starts `commandLine`, with stdout and stderr captured, and waits for it.
-ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseconds = 120000);
+// `environment`, when not empty, is the child's whole environment block
+// ("NAME=value" strings, each ending in a zero).
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseconds = 120000,
+                         const std::wstring& environment = std::wstring());
 
 // Wine now and then fails a process start with ERROR_INTERNAL_ERROR, whatever
 // the cause on the Linux side: a test's own start, or one that the launcher

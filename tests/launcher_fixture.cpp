@@ -2,11 +2,6 @@
 
 namespace {
 
-class RunsRepeatedReport : public ::testing::Environment {
-  void TearDown() override { PrintRunsRepeated(); }
-};
-const ::testing::Environment* const runsRepeatedReport = ::testing::AddGlobalTestEnvironment(new RunsRepeatedReport);
-
 std::string Ansi(const std::wstring& text) { return Narrow(text, CP_ACP); }
 
 std::wstring FromAnsi(const std::string& bytes) {

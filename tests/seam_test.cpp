@@ -140,11 +140,6 @@ decltype(&SubstituteCommandLineToArgvW) __imp_CommandLineToArgvW = SubstituteCom
 
 namespace {
 
-class RunsRepeatedReport : public ::testing::Environment {
-  void TearDown() override { PrintRunsRepeated(); }
-};
-const ::testing::Environment* const runsRepeatedReport = ::testing::AddGlobalTestEnvironment(new RunsRepeatedReport);
-
 class ElevationRefused : public ::testing::Test {
  protected:
   void SetUp() override {

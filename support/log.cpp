@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* LogFileName = "kv-out.txt";
 constexpr const char* RefusalPrefix = "Refused: ";
+constexpr const char* ErrorLineFormat = "Error: %s: 0x%08X\n";
 constexpr int MaxUtf8BytesPerUnit = 3;
 // wvsprintfA writes at most 1024 bytes and a terminator.
 constexpr int FormattedLineBytes = 1025;
@@ -29,6 +30,15 @@ void LogBytes(const char* bytes, DWORD count) {
   LONG distanceHigh = 0;
   SetFilePointer(LogHandle, /* lDistanceToMove */ 0, &distanceHigh, FILE_END);
   WriteBytes(LogHandle, bytes, count);
+}
+
+// Writes UTF-8 bytes at the log's end, or into `file`.
+void WriteUtf8(HANDLE file, const char* bytes, DWORD count) {
+  if (file == LogHandle) {
+    LogBytes(bytes, count);
+  } else {
+    WriteBytes(file, bytes, count);
+  }
 }
 
 // Writes the UTF-8 form of `text` at the log's end, or into `file`.
@@ -53,11 +63,7 @@ void WriteText(const wchar_t* text, HANDLE file) {
       /* cbMultiByte */ capacity,
       /* lpDefaultChar */ nullptr,
       /* lpUsedDefaultChar */ nullptr);
-  if (file == LogHandle) {
-    LogBytes(utf8.Bytes(), static_cast<DWORD>(bytes));
-  } else {
-    WriteBytes(file, utf8.Bytes(), static_cast<DWORD>(bytes));
-  }
+  WriteUtf8(file, utf8.Bytes(), static_cast<DWORD>(bytes));
 }
 
 }  // namespace
@@ -98,21 +104,14 @@ void OpenLog(const wchar_t* directory) {
 bool LogIsOpen() { return LogHandle != nullptr && LogHandle != INVALID_HANDLE_VALUE; }
 
 void LogRefusal(const wchar_t* reason, const char* call, DWORD code) {
+  HANDLE file = LogIsOpen() ? LogHandle : GetStdHandle(STD_ERROR_HANDLE);
   WideStringBuffer line(0);
   line.Append(RefusalPrefix);
   line.Append(reason);
   line.AppendCharacter(L'\n');
-  if (LogIsOpen()) {
-    LogText(line.Text());
-    LogError(call, code);
-    return;
-  }
-  line.Append("Error: ");
-  line.Append(call);
-  line.Append(": ");
-  line.AppendNumber(code, /* hexadecimal */ true);
-  line.AppendCharacter(L'\n');
-  WriteText(line.Text(), GetStdHandle(STD_ERROR_HANDLE));
+  WriteText(line.Text(), file);
+  char error[FormattedLineBytes];
+  WriteUtf8(file, error, static_cast<DWORD>(wsprintfA(error, ErrorLineFormat, call, code)));
 }
 
 void LogText(const wchar_t* text) { WriteText(text, LogHandle); }
@@ -127,7 +126,7 @@ void LogText(const char* ascii) {
   }
 }
 
-void LogError(const char* call, DWORD code) { LogFormat("Error: %s: 0x%08X\n", call, code); }
+void LogError(const char* call, DWORD code) { LogFormat(ErrorLineFormat, call, code); }
 
 void LogFormat(const char* format, ...) {
   char line[FormattedLineBytes];

@@ -41,16 +41,11 @@ ProcessResult LauncherRun::RunRaw(const std::wstring& arguments) {
   // What a repeat must not find is the failed run's log lines and records.
   // kv-scriptSemaphore needs no restoring: the failed run deleted it or kept
   // it as the repeat does, since every start judges (or deletes) it first.
-  const RunTraces traces(app + L"kv-out.txt", {app + L"kv-failure-launcher.txt", app + L"kv-jre\\bin\\java-cmdline.txt",
-                                               install + L"\\bin\\product-started.txt"});
-  ProcessResult result = RunProcess(line, 120000, environment);
-  if (WineFailedAStart(result.started ? result.exitCode : result.startError, traces.Logged())) {
-    CountRepeatedRun();
-    traces.Undo();
+  ProcessResult result;
+  EXPECT_TRUE(RepeatOnceIfWineFailedAStart(RunTraces(app, install), [&] {
     result = RunProcess(line, 120000, environment);
-    EXPECT_FALSE(WineFailedAStart(result.started ? result.exitCode : result.startError, traces.Logged()))
-        << "Wine failed a start twice in a row (ERROR_INTERNAL_ERROR)";
-  }
+    return result.started ? result.exitCode : result.startError;
+  })) << "Wine failed a start twice in a row (ERROR_INTERNAL_ERROR)";
   EXPECT_TRUE(result.started) << "the launcher could not be started: error " << result.startError;
   return result;
 }

@@ -170,22 +170,14 @@ class ElevationRefused : public ::testing::Test {
   // Runs the update in process; once more, its log lines and records undone,
   // when Wine failed a start in it (WineFailedAStart).
   DWORD Run(const UpdateRequest& request, const TokenFacts& token = Token()) {
-    const RunTraces traces(scratch.Path() + L"kv-out.txt",
-                           {scratch.Path() + L"kv-failure-launcher.txt", scratch.Path() + L"kv-jre\\bin\\java-cmdline.txt",
-                            install + L"\\bin\\product-started.txt"});
-    for (int attempt = 0;; ++attempt) {
-      FolderJudgement judgement;
-      const DWORD code = RunUpdate(request, exePath.c_str(), scratch.Path().c_str(), token, judgement);
-      const bool failed = WineFailedAStart(code, traces.Logged());
-      EXPECT_FALSE(failed && attempt == 1) << "Wine failed a start twice in a row (ERROR_INTERNAL_ERROR)";
-      if (!failed || attempt == 1) {
-        return code;
-      }
-      CountRepeatedRun();
-      CloseHandle(LogHandle);
+    DWORD code = 0;
+    EXPECT_TRUE(RepeatOnceIfWineFailedAStart(RunTraces(scratch.Path(), install), [&] {
+      CloseHandle(LogHandle);  // an earlier run's, if it is still open
       LogHandle = nullptr;
-      traces.Undo();
-    }
+      FolderJudgement judgement;
+      return code = RunUpdate(request, exePath.c_str(), scratch.Path().c_str(), token, judgement);
+    })) << "Wine failed a start twice in a row (ERROR_INTERNAL_ERROR)";
+    return code;
   }
   DWORD RunElevate(const TokenFacts& token = Token()) {
     return Run({UpdateMode::Elevate, L"B dir\\", L"S", install.c_str(), L"A \"q\"", L"P", L""}, token);

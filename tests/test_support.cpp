@@ -217,7 +217,9 @@ void PrintRunsRepeated() {
   std::fflush(stdout);
 }
 
-RunTraces::RunTraces(const std::wstring& log, std::vector<std::wstring> records) : log(log) {
+RunTraces::RunTraces(const std::wstring& app, const std::wstring& install) : log(app + L"kv-out.txt") {
+  const std::wstring records[] = {app + L"kv-failure-launcher.txt", app + L"kv-jre\\bin\\java-cmdline.txt",
+                                  install + L"\\bin\\product-started.txt"};
   WIN32_FILE_ATTRIBUTE_DATA data;
   logExisted = GetFileAttributesExW(log.c_str(), GetFileExInfoStandard, &data) &&
                !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -77,12 +77,13 @@ bool WineFailedAStart(DWORD code, const std::string& logged);
 void CountRepeatedRun();
 void PrintRunsRepeated();
 
-// What a run leaves that its repeat must not find: the lines it appended to
-// `log`, and those of `records` (files a stand-in or the launcher writes
-// whole) that did not exist before it.
+// What a run of the launcher in `app` (ending in a backslash) leaves that its
+// repeat must not find: the lines it appended to kv-out.txt, and the records
+// that the launcher, the stand-in runtime and the stand-in product under
+// `install` write whole, where they did not exist before it.
 class RunTraces {
  public:
-  RunTraces(const std::wstring& log, std::vector<std::wstring> records);
+  RunTraces(const std::wstring& app, const std::wstring& install);
   // What the run appended to the log: its last 4 KiB, where a failed start
   // shows (the log may be too large to read whole).
   std::string Logged() const;
@@ -94,6 +95,20 @@ class RunTraces {
   unsigned long long logSize = 0;
   std::vector<std::wstring> newRecords;
 };
+
+// Runs `attempt`, which returns what would show a failed start (its start
+// error, or the run's code), and once more, after undoing its traces and
+// counting the repeat, when Wine failed a start in it. False when the repeat
+// failed so too.
+template <typename Attempt>
+bool RepeatOnceIfWineFailedAStart(const RunTraces& traces, Attempt attempt) {
+  if (!WineFailedAStart(attempt(), traces.Logged())) {
+    return true;
+  }
+  CountRepeatedRun();
+  traces.Undo();
+  return !WineFailedAStart(attempt(), traces.Logged());
+}
 
 // Makes `path` writable by Everyone (under Wine: Unix mode 0777).
 void LetEveryoneChange(const std::wstring& path);

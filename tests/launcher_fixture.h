@@ -76,6 +76,14 @@ class LauncherRun : public ::testing::Test {
   std::string RefusedLines(const std::wstring& mode, const std::vector<std::wstring>& values, DWORD code) const {
     return StartLines(mode, values) + LoggedError("CreateProcessW", code) + FirstInstanceExitLines(mode, code);
   }
+  // Checks a run whose updater start the launcher refused with `code`: its
+  // exit code, its lines (the reason aside), and that no updater ran.
+  void ExpectRefused(const ProcessResult& result, const std::wstring& mode, const std::vector<std::wstring>& values,
+                     DWORD code) const {
+    EXPECT_EQ(result.exitCode, code);
+    EXPECT_EQ(WithoutReason(Log()), RefusedLines(mode, values, code));
+    EXPECT_FALSE(JavaRan());
+  }
   // Gives `path` to another account (test_support's GiveToAnotherAccount), or fails the test.
   static void GiveToAnotherAccount(const std::wstring& path);
   // The short (8.3) name of an existing path where it can stand for the path

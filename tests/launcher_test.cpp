@@ -268,9 +268,7 @@ TEST_F(LauncherRun, WorksFromDirectoriesNamedInAnyScript) {
   auto output = Scenario(L"STANDIN_STDOUT", L"ok\n");
   ProcessResult result = Run(L"--elevate", Values());
   if (shortName.empty()) {
-    EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
-    EXPECT_EQ(WithoutReason(Log()), RefusedLines(L"--elevate", Values(), ERROR_NO_UNICODE_TRANSLATION));
-    EXPECT_FALSE(JavaRan());
+    ExpectRefused(result, L"--elevate", Values(), ERROR_NO_UNICODE_TRANSLATION);
     return;
   }
   EXPECT_EQ(result.exitCode, 0u);
@@ -314,9 +312,7 @@ TEST_F(LauncherRun, ValuesTheAnsiCodePageLacksNeverReachTheRuntimeChanged) {
       DeleteFileW((app + L"kv-jre\\bin\\java-cmdline.txt").c_str());
       ProcessResult result = Run(mode, c.values);
       if (c.runtimeGets.empty()) {
-        EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
-        EXPECT_EQ(WithoutReason(Log()), RefusedLines(mode, c.values, ERROR_NO_UNICODE_TRANSLATION));
-        EXPECT_FALSE(JavaRan());
+        ExpectRefused(result, mode, c.values, ERROR_NO_UNICODE_TRANSLATION);
         EXPECT_FALSE(FileExists(app + L"kv-failure-launcher.txt"));
         continue;
       }

@@ -21,7 +21,8 @@
 // of updater output written through the launcher, straight into a file and
 // through a pipe read by the parent, the executable's footprint, and what
 // judging a runtime of the usual size costs an elevated run, against listing
-// its trees and reading every descriptor bare.
+// its folders and opening every item and reading its tag and descriptor
+// bare, as the judgement does, and against reading every descriptor by name.
 #include <windows.h>
 
 #include <algorithm>
@@ -46,7 +47,7 @@ constexpr int DefaultOutputMiB = 256;
 constexpr int WarmUpRuns = 3;
 constexpr DWORD WaitingMs = 2000;
 constexpr DWORD ShortSleepMs = 300;
-constexpr double ExecutableAim = 28672;
+constexpr double ExecutableAim = 30720;
 
 struct Options {
   int repetitions = DefaultRepetitions;
@@ -205,22 +206,48 @@ struct Judgement {
   int files = 0;
   int items = 0;                   // every item read: these, the launcher and the path to it
   std::vector<double> judgeMs;     // one judgement, in this process
-  std::vector<double> floorMs;     // the same items listed and read bare, beside it
+  std::vector<double> floorMs;     // the same items listed and read bare through handles, beside it
+  std::vector<double> byNameMs;    // the same items listed and their descriptors read by name
   std::vector<double> elevateMs;   // a whole --elevate run, which judges twice
 };
 
-// The least any judgement of these items must do: read the owner and DACL
-// of each of `named` and of every folder and file in `trees` (literal
-// paths), listing each folder as the judgement does; judges nothing.
-// Returns the count of items read, -1 if any could not be.
-int ReadDescriptorsBare(const std::vector<std::wstring>& named, std::vector<std::wstring> trees) {
+// Reads one item bare: through a handle opened as the judgement opens it,
+// its tag and its owner and DACL; or only the owner and DACL, by name.
+bool ReadBare(const std::wstring& path, bool throughHandle) {
   static BYTE descriptor[4096];
+  const SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD needed = 0;
+  if (!throughHandle) {
+    return GetFileSecurityW(path.c_str(), wanted, descriptor, sizeof(descriptor), &needed);
+  }
+  HANDLE item = CreateFileW(
+      /* lpFileName */ path.c_str(),
+      /* dwDesiredAccess */ FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL,
+      /* dwShareMode */ FILE_SHARE_READ | FILE_SHARE_DELETE,
+      /* lpSecurityAttributes */ nullptr,
+      /* dwCreationDisposition */ OPEN_EXISTING,
+      /* dwFlagsAndAttributes */ FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      /* hTemplateFile */ nullptr);
+  if (item == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  bool read = GetFileInformationByHandleEx(item, FileAttributeTagInfo, &tag, sizeof(tag)) &&
+              GetKernelObjectSecurity(item, wanted, descriptor, sizeof(descriptor), &needed);
+  CloseHandle(item);
+  return read;
+}
+
+// The least any judgement of these items must do: read each of `named` and
+// every folder and file in `trees` (literal paths), listing each folder as
+// the judgement does; of the first of `trees`, the launcher's folder, only
+// its files. Judges nothing. Returns the count of items read, -1 if any
+// could not be.
+int ReadItemsBare(const std::vector<std::wstring>& named, std::vector<std::wstring> trees, bool throughHandle) {
   int items = 0;
   bool ok = true;
   auto read = [&](const std::wstring& path) {
-    DWORD needed = 0;
-    ok = GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor,
-                          sizeof(descriptor), &needed) && ok;
+    ok = ReadBare(path, throughHandle) && ok;
     ++items;
   };
   for (const std::wstring& path : named) {
@@ -228,7 +255,9 @@ int ReadDescriptorsBare(const std::vector<std::wstring>& named, std::vector<std:
   }
   for (size_t next = 0; next < trees.size(); ++next) {
     const std::wstring folder = trees[next] + L"\\";
-    read(trees[next]);
+    if (next > 0) {
+      read(trees[next]);
+    }
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileExW(
         /* lpFileName */ (folder + L"*").c_str(),
@@ -242,12 +271,10 @@ int ReadDescriptorsBare(const std::vector<std::wstring>& named, std::vector<std:
     }
     do {
       std::wstring name = found.cFileName;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (name != L"." && name != L"..") {
-          trees.push_back(folder + name);
-        }
-      } else {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         read(folder + name);
+      } else if (next > 0 && name != L"." && name != L"..") {
+        trees.push_back(folder + name);
       }
     } while (FindNextFileW(search, &found));
     FindClose(search);
@@ -300,23 +327,33 @@ Judgement MeasureJudgement(int repetitions, int slowRepetitions, int* repeats) {
   const std::wstring literal = L"\\\\?\\";
   const std::vector<std::wstring> named = {literal + launcher, literal + app.substr(0, app.size() - 1),
                                            literal + root.substr(0, root.size() - 1), literal + drive + L"\\"};
-  const std::vector<std::wstring> trees = {literal + app + L"kv-jre", literal + app + L"kv-lib"};
+  const std::vector<std::wstring> trees = {literal + app.substr(0, app.size() - 1), literal + app + L"kv-jre",
+                                           literal + app + L"kv-lib"};
   TokenFacts token;
   ReadTokenFacts(token);
-  // Side by side, each first in every other repetition.
+  // Side by side, each first in every third repetition.
+  const int everyItem = static_cast<int>(named.size()) + 1 + result.files + result.folders;  // the launcher twice
   for (int repetition = 0; repetition < repetitions && result.ok; ++repetition) {
-    for (int turn = 0; turn < 2 && result.ok; ++turn) {
+    for (int turn = 0; turn < 3 && result.ok; ++turn) {
       double started = NowMs();
-      if (turn == repetition % 2) {
-        FolderJudgement judgement;
-        DWORD code = judgement.JudgeOnce(launcher.c_str(), app.c_str(), token);
-        result.judgeMs.push_back(NowMs() - started);
-        result.ok = Check(code == 0, "the runtime laid out for the judgement is trusted");
-      } else {
-        result.items = ReadDescriptorsBare(named, trees);
-        result.floorMs.push_back(NowMs() - started);
-        result.ok = Check(result.items == static_cast<int>(named.size()) + result.files + result.folders,
-                          "every item read bare");
+      switch ((turn + repetition) % 3) {
+        case 0: {
+          FolderJudgement judgement;
+          DWORD code = judgement.JudgeOnce(launcher.c_str(), app.c_str(), token);
+          result.judgeMs.push_back(NowMs() - started);
+          result.ok = Check(code == 0, "the runtime laid out for the judgement is trusted");
+          break;
+        }
+        case 1:
+          result.items = ReadItemsBare(named, trees, /* throughHandle */ true);
+          result.floorMs.push_back(NowMs() - started);
+          result.ok = Check(result.items == everyItem, "every item read bare through a handle");
+          break;
+        default:
+          result.ok = Check(ReadItemsBare(named, trees, /* throughHandle */ false) == everyItem,
+                            "every item's descriptor read by name");
+          result.byNameMs.push_back(NowMs() - started);
+          break;
       }
     }
   }
@@ -662,9 +699,13 @@ int wmain(int argc, wchar_t** argv) {
                   Format("judging %.0f items", judgement.items) + Format(" (%.0f files", judgement.files) +
                       Format(", %.0f folders in the trees)", judgement.folders),
                   Milliseconds(Median(judgement.judgeMs)),
-                  Milliseconds(Median(judgement.floorMs)) + " listing, bare reads",
+                  Milliseconds(Median(judgement.floorMs)) + " listing, bare opens and reads",
                   RatioWithSpread(judgement.judgeMs.size(), RatioOfMedians(judgement.judgeMs, judgement.floorMs)),
                   "<= 1.10x"});
+  rows.push_back({"", "the same items' descriptors read by name instead", Milliseconds(Median(judgement.byNameMs)),
+                  Milliseconds(Median(judgement.floorMs)) + " through handles",
+                  RatioWithSpread(judgement.byNameMs.size(), RatioOfMedians(judgement.byNameMs, judgement.floorMs)),
+                  ""});
   rows.push_back({"", "whole --elevate run, which judges twice", Milliseconds(Median(judgement.elevateMs)), "", "",
                   ""});
 

@@ -1,11 +1,15 @@
 #include "launcher/folder_trust.h"
 
 #include <sddl.h>
-#include <winioctl.h>
 
 #include "launcher/elevation.h"
+#include "launcher/protocol.h"
+#include "launcher/update_run.h"
+#include "launcher/volume_trust.h"
+#include "process/command_lines.h"
 #include "support/byte_buffer.h"
 #include "support/failure_codes.h"
+#include "support/log.h"
 #include "support/unique_handle.h"
 
 namespace {
@@ -48,16 +52,16 @@ constexpr DWORD SecurityToRead = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFO
 constexpr SIZE_T DescriptorBytes = 4096;
 // The folders whose every file and subfolder the elevated updater may load.
 constexpr const char* JudgedTrees[] = {"kv-jre", "kv-lib"};
-// What GetDriveTypeW's answers (0 to 6) are called.
-constexpr const char* DriveKinds[] = {
-    "a drive of unknown type", "no drive", "a removable drive", "a fixed disk", "a network drive", "a CD-ROM drive",
-    "a RAM disk"};
-// Buses a disk can be unplugged from and carried to another machine, whose
-// access lists name the same fixed accounts as this one's.
-constexpr struct {
-  STORAGE_BUS_TYPE bus;
-  const char* name;
-} RemovableBuses[] = {{BusTypeUsb, "USB"}, {BusType1394, "1394"}, {BusTypeSd, "SD"}, {BusTypeMmc, "MMC"}};
+// The files beside the launcher that it writes itself without following a
+// link (the log, the record), only deletes or tests for (the semaphores),
+// or only names to the updater (kv-handle): none is loaded as code, and
+// they may belong to whoever ran the last update.
+constexpr const char* SideFiles[] = {LogFileName, FailureRecordName, ScriptSemaphoreName, JavaSemaphoreName, "kv-handle"};
+// How each item is opened to be judged: its data may be read, so that the
+// open fails where another process holds it open for writing (sharing
+// reading and deletion only); and its tag and descriptor are read through
+// the handle, which pins the very object judged.
+constexpr ACCESS_MASK JudgingAccess = FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
 // The prefix that makes Win32 pass a path on as it is: no segment loses
 // trailing spaces or dots, and no length limit applies.
 constexpr const char* LiteralPrefix = "\\\\?\\";
@@ -177,11 +181,12 @@ DWORD RefuseUnread(Judge& judge, const wchar_t* path, const char* call, DWORD er
   return error;
 }
 
-DWORD ReadDescriptor(Judge& judge, const wchar_t* path) {
+// Reads the owner and DACL of the item `item` is a handle to.
+DWORD ReadDescriptor(Judge& judge, HANDLE item) {
   for (;;) {
     DWORD needed = 0;
-    if (GetFileSecurityW(path, SecurityToRead, judge.descriptor.Bytes(),
-                         static_cast<DWORD>(judge.descriptor.Capacity()), &needed)) {
+    if (GetKernelObjectSecurity(item, SecurityToRead, judge.descriptor.Bytes(),
+                                static_cast<DWORD>(judge.descriptor.Capacity()), &needed)) {
       return 0;
     }
     DWORD error = LastFailureCode();
@@ -208,47 +213,86 @@ HANDLE Find(const wchar_t* pattern, WIN32_FIND_DATAW* found) {
       /* dwAdditionalFlags */ FIND_FIRST_EX_LARGE_FETCH);
 }
 
-// Judges one item as its folder entry describes it. `checkTag` is false for
-// a drive's root only, which Wine shows as a reparse point.
+// A link or mount point leads to a place whose parents go unjudged; a
+// reparse point without a tag cannot be told from one. Its tag (0: none) is
+// valid with the attribute only.
+bool IsLinkLike(DWORD attributes, DWORD tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
+DWORD RefuseLink(Judge& judge, const wchar_t* path, DWORD tag) {
+  Refuse(judge, path);
+  if (tag == 0) {
+    judge.reason.Append(" is a reparse point whose tag cannot be read");
+  } else {
+    judge.reason.Append(" is a link or mount point (reparse tag ");
+    judge.reason.AppendNumber(tag, /* hexadecimal */ true);
+    judge.reason.AppendCharacter(L')');
+  }
+  return ErrorFolderNotTrusted;
+}
+
+// Judges the item at `path` through one handle, which pins it: its tag, its
+// kind and its descriptor all come from the object that will be run.
+// `listed` is its folder entry (null for a drive's root, which has none and
+// which Wine shows as a reparse point); a link in either view refuses (Wine
+// shows a host link as such only in the listing). Sets `isFolder`.
 DWORD JudgeItem(
     Judge& judge,
     const wchar_t* path,
-    const WIN32_FIND_DATAW& found,
-    bool checkTag,
+    const WIN32_FIND_DATAW* listed,
     ACCESS_MASK folderRights,
-    ACCESS_MASK fileRights) {
-  bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  // A link or mount point leads to a place whose parents go unjudged.
-  // A folder entry holds the tag in dwReserved0; 0 is no tag at all.
-  DWORD tag = found.dwReserved0;
-  if (checkTag && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-      (tag == 0 || IsReparseTagNameSurrogate(tag))) {
-    Refuse(judge, path);
-    if (tag == 0) {
-      judge.reason.Append(" is a reparse point whose tag cannot be read");
-    } else {
-      judge.reason.Append(" is a link or mount point (reparse tag ");
-      judge.reason.AppendNumber(tag, /* hexadecimal */ true);
-      judge.reason.AppendCharacter(L')');
+    ACCESS_MASK fileRights,
+    bool* isFolder) {
+  *isFolder = false;
+  // A folder entry holds the tag in dwReserved0.
+  if (listed != nullptr && IsLinkLike(listed->dwFileAttributes, listed->dwReserved0)) {
+    return RefuseLink(judge, path, listed->dwReserved0);
+  }
+  UniqueHandle item(CreateFileW(
+      /* lpFileName */ path,
+      /* dwDesiredAccess */ JudgingAccess,
+      /* dwShareMode: readers are welcome, writers are not */ FILE_SHARE_READ | FILE_SHARE_DELETE,
+      /* lpSecurityAttributes */ nullptr,
+      /* dwCreationDisposition */ OPEN_EXISTING,
+      /* dwFlagsAndAttributes: folders too, and a link itself */
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      /* hTemplateFile */ nullptr));
+  if (!item.IsValid()) {
+    DWORD error = LastFailureCode();
+    if (error != ERROR_SHARING_VIOLATION) {
+      return RefuseUnread(judge, path, "CreateFileW", error);
     }
+    // Access is checked when a handle is opened, never again: a handle
+    // opened while the item was writable still writes after it is not.
+    Refuse(judge, path);
+    judge.reason.Append(" is open in another process that may write to it");
     return ErrorFolderNotTrusted;
   }
-  DWORD error = ReadDescriptor(judge, path);
+  FILE_ATTRIBUTE_TAG_INFO kind = {};
+  if (!GetFileInformationByHandleEx(item.Get(), FileAttributeTagInfo, &kind, sizeof(kind))) {
+    return RefuseUnread(judge, path, "GetFileInformationByHandleEx", LastFailureCode());
+  }
+  if (listed != nullptr && IsLinkLike(kind.FileAttributes, kind.ReparseTag)) {
+    return RefuseLink(judge, path, kind.ReparseTag);
+  }
+  *isFolder = (kind.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  DWORD error = ReadDescriptor(judge, item.Get());
   if (error != 0) {
-    return RefuseUnread(judge, path, "GetFileSecurityW", error);
+    return RefuseUnread(judge, path, "GetKernelObjectSecurity", error);
   }
   DescriptorFlaw flaw =
-      JudgeDescriptor(judge.descriptor.Bytes(), isFolder ? folderRights : fileRights, judge.trustedUser);
+      JudgeDescriptor(judge.descriptor.Bytes(), *isFolder ? folderRights : fileRights, judge.trustedUser);
   if (flaw.kind == DescriptorFlaw::None) {
     return 0;
   }
   Refuse(judge, path);
-  DescribeFlaw(judge.reason, flaw, isFolder);
+  DescribeFlaw(judge.reason, flaw, *isFolder);
   return ErrorFolderNotTrusted;
 }
 
-// Judges the item at `path` by its own folder entry; `isFolder` says
-// whether it exists and is a folder. A missing item passes only where
+// Judges the item at `path`, found by its own name; `isFolder` says whether
+// it exists and is a folder. A missing item passes only where
 // `mayBeMissing`: the launcher and every folder on its path exist.
 DWORD JudgeNamedItem(
     Judge& judge,
@@ -273,16 +317,29 @@ DWORD JudgeNamedItem(
     return ErrorFolderNotTrusted;
   }
   FindClose(search);
-  *isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  return JudgeItem(judge, path, found, /* checkTag */ true, folderRights, fileRights);
+  return JudgeItem(judge, path, &found, folderRights, fileRights, isFolder);
+}
+
+// True for a file the launcher never runs nor hands to what it runs.
+bool IsSideFile(const wchar_t* name) {
+  for (const char* side : SideFiles) {
+    if (IsExactly(name, side)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // Judges every folder and file under the folders listed in `pending`, each
 // a path followed by a terminator; folders found on the way join the list.
-// A list rather than recursion: a tree of any depth takes no more stack.
+// The first is the launcher's own folder, the updater's working directory,
+// where Windows looks for a library or program named bare and Java's
+// library path ends: of it, every file but the side files. A list rather
+// than recursion: a tree of any depth takes no more stack.
 DWORD JudgeTrees(Judge& judge, WideStringBuffer& pending) {
   WideStringBuffer path(0);
   for (unsigned long long next = 0; next < pending.Length();) {
+    const bool besideLauncher = next == 0;
     path.Truncate(0);
     path.Append(pending.Text() + next);
     next += path.Length() + 1;
@@ -300,11 +357,15 @@ DWORD JudgeTrees(Judge& judge, WideStringBuffer& pending) {
       if (name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'))) {
         continue;
       }
+      if (besideLauncher && ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || IsSideFile(name))) {
+        continue;
+      }
       path.Truncate(folderLength - 1);
       path.AppendCharacter(L'\\');
       path.Append(name);
-      code = JudgeItem(judge, path.Text(), found, /* checkTag */ true, FolderChangingRights, FileChangingRights);
-      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      bool isFolder = false;
+      code = JudgeItem(judge, path.Text(), &found, FolderChangingRights, FileChangingRights, &isFolder);
+      if (isFolder) {
         pending.Append(path.Text());
         pending.AppendCharacter(L'\0');
       }
@@ -334,69 +395,6 @@ unsigned LocalRootLength(const wchar_t* path) {
   return letter >= L'a' && letter <= L'z' && path[start + 1] == L':' && IsSeparator(path[start + 2]) ? start + 3 : 0;
 }
 
-// Refuses `exePath` on `root` (such as "C:\" and a terminator): a drive of
-// another kind than a fixed disk, or one on a bus that can be carried to
-// another machine. The fixed accounts have the same SIDs everywhere, so the
-// access lists of such a disk may have been written anywhere.
-DWORD RefuseDrive(Judge& judge, const wchar_t* exePath, const wchar_t* root, const char* kind, const char* bus) {
-  Refuse(judge, exePath);
-  judge.reason.Append(" is on ");
-  judge.reason.Append(root);
-  judge.reason.Append(", ");
-  judge.reason.Append(kind);
-  if (bus != nullptr) {
-    judge.reason.Append(" on a ");
-    judge.reason.Append(bus);
-    judge.reason.Append(" bus");
-  }
-  return ErrorFolderNotTrusted;
-}
-
-DWORD JudgeVolume(Judge& judge, const wchar_t* exePath, const wchar_t* root) {
-  UINT type = GetDriveTypeW(root);
-  if (type != DRIVE_FIXED) {
-    return RefuseDrive(judge, exePath, root, DriveKinds[type < ARRAYSIZE(DriveKinds) ? type : DRIVE_UNKNOWN], nullptr);
-  }
-  // Many USB sticks and every USB hard disk call themselves fixed: ask the
-  // device. The volume opened with no access rights answers any user; where
-  // it cannot be opened or does not answer (Wine, for a drive that maps a
-  // host folder), the drive type alone decides.
-  wchar_t volume[] = L"\\\\.\\?:";
-  volume[4] = root[0];
-  UniqueHandle device(CreateFileW(
-      /* lpFileName */ volume,
-      /* dwDesiredAccess */ 0,
-      /* dwShareMode */ FILE_SHARE_READ | FILE_SHARE_WRITE,
-      /* lpSecurityAttributes */ nullptr,
-      /* dwCreationDisposition */ OPEN_EXISTING,
-      /* dwFlagsAndAttributes */ 0,
-      /* hTemplateFile */ nullptr));
-  STORAGE_PROPERTY_QUERY query = {};
-  query.PropertyId = StorageDeviceProperty;
-  query.QueryType = PropertyStandardQuery;
-  STORAGE_DEVICE_DESCRIPTOR properties = {};
-  DWORD returned = 0;
-  if (!device.IsValid() ||
-      !DeviceIoControl(
-          /* hDevice */ device.Get(),
-          /* dwIoControlCode */ IOCTL_STORAGE_QUERY_PROPERTY,
-          /* lpInBuffer */ &query,
-          /* nInBufferSize */ sizeof(query),
-          /* lpOutBuffer */ &properties,
-          /* nOutBufferSize */ sizeof(properties),
-          /* lpBytesReturned */ &returned,
-          /* lpOverlapped */ nullptr) ||
-      returned < sizeof(properties) - sizeof(properties.RawDeviceProperties)) {
-    return 0;
-  }
-  for (const auto& removable : RemovableBuses) {
-    if (properties.BusType == removable.bus) {
-      return RefuseDrive(judge, exePath, root, DriveKinds[DRIVE_FIXED], removable.name);
-    }
-  }
-  return properties.RemovableMedia ? RefuseDrive(judge, exePath, root, "a disk with removable media", nullptr) : 0;
-}
-
 DWORD JudgeInstall(Judge& judge, const wchar_t* exePath, const wchar_t* exeDirectory) {
   // On a share, the descriptors name the server's accounts, and the share's
   // own permissions cannot be read at all.
@@ -409,33 +407,41 @@ DWORD JudgeInstall(Judge& judge, const wchar_t* exePath, const wchar_t* exeDirec
   WideStringBuffer path(0);
   path.Append(exeDirectory);
   path.Truncate(rootLength);
-  if (DWORD refused = JudgeVolume(judge, exePath, path.Text() + rootLength - 3)) {
-    return refused;
+  const wchar_t* root = path.Text() + rootLength - 3;
+  if (const char* kind = UntrustedDriveKind(root)) {
+    Refuse(judge, exePath);
+    judge.reason.Append(" is on ");
+    judge.reason.Append(root);
+    judge.reason.Append(", ");
+    judge.reason.Append(kind);
+    return ErrorFolderNotTrusted;
   }
 
   // The root, then every folder down to the launcher's, which is judged as
   // what the updater runs from; the others only for what lets someone
-  // replace them. The root's entry cannot be found by name; it is a folder.
+  // replace them. The root's entry cannot be found by name.
   const unsigned long long folderEnd = lstrlenW(exeDirectory) - 1;
-  WIN32_FIND_DATAW root = {};
-  root.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-  DWORD code = JudgeItem(
-      judge, path.Text(), root, /* checkTag */ false, rootLength > folderEnd ? FolderChangingRights : PathChangingRights, 0);
+  ACCESS_MASK rights = rootLength > folderEnd ? FolderChangingRights : PathChangingRights;
+  bool isFolder = false;
+  DWORD code = JudgeItem(judge, path.Text(), /* listed */ nullptr, rights, rights, &isFolder);
   for (unsigned long long index = rootLength; code == 0 && index <= folderEnd; ++index) {
     // A doubled separator adds no folder to judge.
     if (IsSeparator(exeDirectory[index]) && !IsSeparator(exeDirectory[index - 1])) {
-      bool isFolder = false;
-      ACCESS_MASK rights = index == folderEnd ? FolderChangingRights : PathChangingRights;
+      rights = index == folderEnd ? FolderChangingRights : PathChangingRights;
       code = JudgeNamedItem(judge, path.Text(), rights, rights, /* mayBeMissing */ false, &isFolder);
     }
     path.AppendCharacter(exeDirectory[index]);
   }
 
-  bool isFolder = false;
   if (code == 0) {
     code = JudgeNamedItem(judge, exePath, FolderChangingRights, FileChangingRights, /* mayBeMissing */ false, &isFolder);
   }
+  // The launcher's folder first (its files), then the trees, each found by
+  // the very name the start uses.
   WideStringBuffer pending(0);
+  pending.Append(exeDirectory);
+  pending.Truncate(folderEnd);
+  pending.AppendCharacter(L'\0');
   for (const char* tree : JudgedTrees) {
     if (code == 0) {
       path.Truncate(0);

@@ -44,17 +44,22 @@ struct DescriptorFlaw {
 DescriptorFlaw JudgeDescriptor(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK changingRights, PSID trustedUser);
 
 // Judges the launcher (`exePath`), its folder (`exeDirectory`, ending in a
-// separator), every folder and file under kv-jre and kv-lib, and every
-// folder on the path to it, up to the drive's root, which must be a fixed
-// disk on a bus that cannot be unplugged. Each item is read by its literal
-// name (the "\\?\" form of the path the start uses), so that no name is
-// read as the neighbour Win32 would rewrite it to ("app " as "app"). Only
-// kv-jre and kv-lib may be missing (the folder is judged against adding
-// them, and the start then fails on its own); anything else that cannot be
-// read is refused. So is a link or mount point, or a reparse point whose
-// kind cannot be read; one that only stores the file differently
-// (compressed, deduplicated, cloud) is judged as a file. Judges once: every
-// later call returns the first result.
+// separator) and every file in it but the side files the launcher only
+// writes, deletes or names (its log, its record, the semaphores,
+// kv-handle), every folder and file under kv-jre and kv-lib, and every
+// folder on the path to it, up to the drive's root, which must be the root
+// of a fixed disk's volume that stays in the machine (volume_trust.h). Each
+// item is opened once, by its literal name (the "\\?\" form of the path
+// the start uses, so that no name is read as the neighbour Win32 would
+// rewrite it to: "app " as "app"), without following a link and without
+// sharing writing, and judged through that handle: an item another process
+// holds open for writing is refused, as a handle opened before keeps the
+// rights it had. Only kv-jre and kv-lib may be missing (the folder is
+// judged against adding them, and the start then fails on its own);
+// anything else that cannot be read is refused. So is a link or mount
+// point, or a reparse point whose kind cannot be read; one that only stores
+// the file differently (compressed, deduplicated, cloud) is judged as a
+// file. Judges once: every later call returns the first result.
 class FolderJudgement {
  public:
   FolderJudgement() : reason(0) {}

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr const char* FailureRecordName = "kv-failure-launcher.txt";
 constexpr const char* FailureRecordFields = "java,0x%08X,%s,";
 constexpr int FieldsBufferSize = 64;
 // A UTF-16 unit takes at most 3 bytes in any ANSI code page (in UTF-8).
@@ -49,29 +48,46 @@ DWORD ConvertLikeWsprintf(const wchar_t* value, char* out) {
   return total;
 }
 
-// Removes the Java option variables from this process's environment, which
-// the updater inherits, and logs which were set (never their values).
-DWORD RemoveJavaOptions() {
-  WideStringBuffer removed(0);
+// True when the Java runtime would read `entry` as one of its option
+// variables.
+bool NamesJavaOption(const wchar_t* entry) {
   for (const char* variable : JavaOptionVariables) {
-    WideStringBuffer name(0);
-    name.Append(variable);
-    // A block may hold a name in several spellings ("java_tool_options"
-    // too): each call removes one, and the JVM's lookup would find any.
-    bool wasSet = false;
-    while (GetEnvironmentVariableW(name.Text(), /* lpBuffer */ nullptr, /* nSize */ 0) != 0) {
-      if (!SetEnvironmentVariableW(name.Text(), /* lpValue: remove */ nullptr)) {
-        DWORD error = LastFailureCode();
-        LogError("SetEnvironmentVariableW", error);
-        return error;
-      }
-      wasSet = true;
-    }
-    if (wasSet) {
-      removed.Append(removed.Length() == 0 ? "Removed from the updater's environment: " : ", ");
-      removed.Append(variable);
+    if (ReadsAsVariable(entry, variable)) {
+      return true;
     }
   }
+  return false;
+}
+
+// Fills `block` with the elevated updater's environment: this process's
+// own, without every variable whose name the Java runtime reads as a JVM
+// option variable. It reads them through its C runtime, in the ANSI code
+// page with best fit and ignoring case, so a name Windows holds apart
+// (JAVA_TOOL_OPTION and a fullwidth S) may be one to it. Logs each name left out, as it
+// is spelled (never its value). Returns 0, or the logged code of what
+// failed.
+DWORD MakeUpdaterEnvironment(WideStringBuffer& block) {
+  wchar_t* own = GetEnvironmentStringsW();
+  if (own == nullptr) {
+    DWORD error = LastFailureCode();
+    LogError("GetEnvironmentStringsW", error);
+    return error;
+  }
+  WideStringBuffer removed(0);
+  for (const wchar_t* entry = own; *entry != L'\0'; entry += lstrlenW(entry) + 1) {
+    if (!NamesJavaOption(entry)) {
+      block.Append(entry);
+      block.AppendCharacter(L'\0');
+      continue;
+    }
+    removed.Append(removed.Length() == 0 ? "Removed from the updater's environment: " : ", ");
+    for (const wchar_t* name = entry; *name != L'\0' && (*name != L'=' || name == entry); ++name) {
+      removed.AppendCharacter(*name);
+    }
+  }
+  FreeEnvironmentStringsW(own);
+  // The block's end; an empty block is two zeros.
+  block.AppendCharacter(L'\0');
   if (removed.Length() != 0) {
     removed.AppendCharacter(L'\n');
     LogText(removed.Text());
@@ -81,23 +97,25 @@ DWORD RemoveJavaOptions() {
 
 // Readies the elevated instance's updater: whatever the update writes
 // belongs to Administrators, and it takes no JVM options from an environment
-// the user may write. Returns 0, or the logged code of what failed.
-DWORD PrepareElevatedUpdater(const TokenFacts& token) {
+// the user may write (`environment` gets its block). Returns 0, or the
+// logged code of what failed.
+DWORD PrepareElevatedUpdater(const TokenFacts& token, WideStringBuffer& environment) {
   DWORD code = token.elevated ? MakeAdministratorsDefaultOwner() : 0;
   if (code != 0) {
     LogError("SetTokenInformation", code);
     return code;
   }
-  return RemoveJavaOptions();
+  return MakeUpdaterEnvironment(environment);
 }
 
 // Starts the Java updater with its output in the log, on a line that the
 // runtime's ANSI view splits into exactly the values meant, in
-// `workingDirectory` (null: this process's own).
+// `workingDirectory` with `environment` (null: this process's own).
 DWORD StartUpdater(
     const UpdateRequest& request,
     const wchar_t* exeDirectory,
     const wchar_t* workingDirectory,
+    const wchar_t* environment,
     UniqueHandle& child) {
   AnsiView view;
   WideStringBuffer reason(0);
@@ -109,7 +127,8 @@ DWORD StartUpdater(
     return refusal;
   }
   ComposeUpdaterCommandLine(line, view.Directory(), view.Request());
-  return StartProcess(line.Text(), L"updater", ShowDefault, /* redirectToLog */ true, workingDirectory, child);
+  return StartProcess(
+      line.Text(), L"updater", ShowDefault, /* redirectToLog */ true, workingDirectory, child, environment);
 }
 
 // Starts this launcher again, elevated and hidden, in --child mode, in its
@@ -162,10 +181,11 @@ DWORD RunUpdate(
   // An elevated run is judged before anything runs: --elevate before the
   // prompt, the elevated instance before it writes or starts anything
   // there. An elevated process writes nothing into a folder it refused,
-  // where the log could be a link to any file: the elevated instance ends
-  // at once, an elevated --elevate says why on standard error alone.
+  // where the log could be a link to any file: the elevated instance and an
+  // elevated --elevate say why on standard error alone.
   if (request.mode != UpdateMode::Direct && judgement.JudgeOnce(exePath, exeDirectory, token) != 0) {
     if (isChild) {
+      LogRefusal(judgement.Reason(), "CreateProcessW", judgement.Code());
       return judgement.Code();
     }
     if (token.elevated) {
@@ -175,11 +195,12 @@ DWORD RunUpdate(
   OpenLog(exeDirectory);
 
   // The elevated instance runs its updater in the folder it judged, not
-  // wherever the shell started it.
-  DWORD code = isChild ? PrepareElevatedUpdater(token) : 0;
+  // wherever the shell started it, with an environment of its own making.
+  WideStringBuffer environment(0);
+  DWORD code = isChild ? PrepareElevatedUpdater(token, environment) : 0;
   if (code == 0) {
     code = RunsUpdater(request.mode)
-        ? StartUpdater(request, exeDirectory, isChild ? exeDirectory : nullptr, child)
+        ? StartUpdater(request, exeDirectory, isChild ? exeDirectory : nullptr, environment.Text(), child)
         : StartElevatedChild(request, exePath, exeDirectory, judgement, child);
   }
   if (code != 0) {

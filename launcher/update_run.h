@@ -21,6 +21,9 @@ DWORD RunUpdate(
     const TokenFacts& token,
     FolderJudgement& judgement);
 
+// The failure record's name in the launcher's directory.
+constexpr const char* FailureRecordName = "kv-failure-launcher.txt";
+
 // The failure record's third field: "direct" for --direct, "elevated" for the
 // elevated instance.
 const char* FailureRecordWord(UpdateMode mode);

@@ -12,6 +12,10 @@ constexpr UINT Utf8CodePage = CP_UTF8;
 // U+FFFD: the whole C1 range counts as lacking there.
 constexpr UINT WesternCodePage = 1252;
 
+char LowerAscii(char character) {
+  return character >= 'A' && character <= 'Z' ? static_cast<char>(character - 'A' + 'a') : character;
+}
+
 // The characters that decide how a command line splits.
 bool IsSplitCharacter(unsigned character) {
   return character == '"' || character == '\\' || character == ' ' || character == '\t';
@@ -166,4 +170,29 @@ DWORD AnsiView::Make(const wchar_t* launcherDirectory, const UpdateRequest& orig
     request.*value.value = form;
   }
   return 0;
+}
+
+bool ReadsAsVariable(const wchar_t* entry, const char* name) {
+  // The name and the '=' that ends it, or the whole entry where none does;
+  // the first character belongs to the name even when it is '=' (as in
+  // "=C:=C:\dir", a drive's current folder).
+  int units = 1;
+  while (entry[units] != L'\0' && entry[units] != L'=') {
+    ++units;
+  }
+  units += entry[units] == L'=' ? 1 : 0;
+  int size = WideCharToMultiByte(CP_ACP, 0, entry, units, /* lpMultiByteStr */ nullptr, 0, nullptr, nullptr);
+  ByteBuffer narrow;
+  if (size <= 0 || !narrow.Allocate(static_cast<SIZE_T>(size))) {
+    return true;
+  }
+  WideCharToMultiByte(CP_ACP, 0, entry, units, narrow.Bytes(), size, nullptr, nullptr);
+  const char* converted = narrow.Bytes();
+  int index = 0;
+  for (; name[index] != '\0'; ++index) {
+    if (index >= size || LowerAscii(converted[index]) != LowerAscii(name[index])) {
+      return false;
+    }
+  }
+  return index < size && converted[index] == '=';
 }

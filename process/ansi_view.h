@@ -23,6 +23,16 @@ constexpr DWORD ErrorNotInCodePage = ERROR_NO_UNICODE_TRANSLATION;
 // UTF-8 code page every well-formed value comes through.
 bool SurvivesCodePage(const wchar_t* value, UINT codePage);
 
+// True when a C runtime's getenv(`name`) finds the environment entry `entry`
+// ("NAME=value"), `name` being ASCII. The runtime converts its whole
+// environment with WideCharToMultiByte(CP_ACP, 0), best fit included, and
+// compares names ignoring ASCII case: under 1252 JAVA_TOOL_OPTION with a
+// fullwidth S (U+FF33), and _JAVA_OPT with U+0130 and NS, read as
+// JAVA_TOOL_OPTIONS and _JAVA_OPTIONS, and a fullwidth '=' (U+FF1D) ends the
+// name early. True as well
+// when there is no memory to tell: the caller then leaves the entry out.
+bool ReadsAsVariable(const wchar_t* entry, const char* name);
+
 // The updater's directory and values in forms that the ANSI view keeps
 // exact: each as it is where it survives, otherwise a path in its short
 // (8.3) form. Owns the short forms it makes.

@@ -140,7 +140,8 @@ DWORD StartProcess(
     WORD showMode,
     bool redirectToLog,
     const wchar_t* currentDirectory,
-    UniqueHandle& child) {
+    UniqueHandle& child,
+    const wchar_t* environment) {
   child.Reset(nullptr);
   unsigned long long length = static_cast<unsigned long long>(lstrlenW(commandLine));
   if (length > MaxCommandLineLength) {
@@ -197,8 +198,8 @@ DWORD StartProcess(
       /* lpProcessAttributes */ nullptr,
       /* lpThreadAttributes */ nullptr,
       /* bInheritHandles */ TRUE,
-      /* dwCreationFlags */ EXTENDED_STARTUPINFO_PRESENT,
-      /* lpEnvironment */ nullptr,
+      /* dwCreationFlags */ EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
+      /* lpEnvironment */ const_cast<wchar_t*>(environment),
       /* lpCurrentDirectory */ currentDirectory,
       /* lpStartupInfo */ &startup.StartupInfo,
       /* lpProcessInformation */ &process);

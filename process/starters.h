@@ -36,13 +36,16 @@ constexpr WORD ShowDefault = SW_SHOWDEFAULT;
 // are the null device. That one handle is all it inherits: never the
 // standard handles of whoever started the launcher, nor a pseudo-handle.
 // `currentDirectory` null: the child starts in this process's directory.
+// `environment` null: the child inherits this process's environment; else
+// its whole block, "NAME=value" strings each ending in a zero, and a zero.
 DWORD StartProcess(
     wchar_t* commandLine,
     const wchar_t* label,
     WORD showMode,
     bool redirectToLog,
     const wchar_t* currentDirectory,
-    UniqueHandle& child);
+    UniqueHandle& child,
+    const wchar_t* environment = nullptr);
 
 // Logs a start that was refused before it reached the system, just as a
 // failed StartProcess logs it, with the line that says why before the error.

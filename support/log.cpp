@@ -10,7 +10,6 @@ HANDLE LogHandle = nullptr;
 
 namespace {
 
-constexpr const char* LogFileName = "kv-out.txt";
 constexpr const char* RefusalPrefix = "Refused: ";
 constexpr const char* ErrorLineFormat = "Error: %s: 0x%08X\n";
 constexpr int MaxUtf8BytesPerUnit = 3;

@@ -12,6 +12,9 @@
 // Holds INVALID_HANDLE_VALUE when the file could not be opened.
 extern HANDLE LogHandle;
 
+// The log's name in the launcher's directory.
+constexpr const char* LogFileName = "kv-out.txt";
+
 // `directory` ends in a separator; the caller passes ExeDirectory. A log
 // that is a link or has another name counts as one that cannot be opened.
 void OpenLog(const wchar_t* directory);

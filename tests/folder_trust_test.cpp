@@ -144,8 +144,8 @@ TEST(FolderTrust, RefusesEveryKindOfItemThatOthersCanChange) {
   for (const wchar_t* folder : {L"", L"kv-jre", L"kv-jre\\bin", L"kv-jre\\bin\\server", L"kv-lib"}) {
     ASSERT_TRUE(CreateDirectoryW((app + folder).c_str(), nullptr));
   }
-  for (const wchar_t* file : {L"lindquay-updater.exe", L"kv-jre\\bin\\java.exe", L"kv-jre\\bin\\server\\jvm.dll",
-                              L"kv-lib\\updater.jar"}) {
+  for (const wchar_t* file : {L"lindquay-updater.exe", L"jnidispatch.dll", L"kv-jre\\bin\\java.exe",
+                              L"kv-jre\\bin\\server\\jvm.dll", L"kv-lib\\updater.jar"}) {
     WriteBytes(app + file, "x");
   }
   TokenFacts token;
@@ -169,7 +169,7 @@ TEST(FolderTrust, RefusesEveryKindOfItemThatOthersCanChange) {
     std::wstring item;
     const wchar_t* rights;
   } items[] = {{scratch.Path(), L"delete child, delete"}, {app, Folder}, {app + L"lindquay-updater.exe", File},
-               {app + L"kv-jre", Folder}, {app + L"kv-jre\\bin\\java.exe", File},
+               {app + L"jnidispatch.dll", File}, {app + L"kv-jre", Folder}, {app + L"kv-jre\\bin\\java.exe", File},
                {app + L"kv-jre\\bin\\server\\jvm.dll", File}, {app + L"kv-lib", Folder},
                {app + L"kv-lib\\updater.jar", File}};
   for (const auto& c : items) {
@@ -182,6 +182,12 @@ TEST(FolderTrust, RefusesEveryKindOfItemThatOthersCanChange) {
     EXPECT_EQ(reason, named + L" may be changed by S-1-1-0 (Everyone): " + c.rights);
     SetFileSecurityW(c.item.c_str(), DACL_SECURITY_INFORMATION, original);
   }
+
+  // Beside the launcher, the files it only writes through checked opens,
+  // deletes or names are not run, and may be anyone's.
+  WriteBytes(app + L"kv-out.txt", "x");
+  LetEveryoneChange(app + L"kv-out.txt");
+  EXPECT_EQ(judge(&reason), 0u) << Utf8(reason);
 
   // A name that Win32 trims, and a launcher that is gone: judged as
   // themselves, never as missing.

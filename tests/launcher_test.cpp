@@ -17,6 +17,14 @@ namespace {
 const char RefusalText[] =
     "This executable is used as part of Lindquay's update process and should not be invoked directly.";
 
+// Another process's handle to an item, opened while it could be written:
+// access is checked when a handle is opened, never again.
+HANDLE heldForWriting = INVALID_HANDLE_VALUE;
+void HoldOpenForWriting(const std::wstring& path) {
+  heldForWriting = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
 }  // namespace
 
 TEST_F(LauncherRun, WithoutArgumentsRefusesAfterDeletingTheScriptSemaphore) {
@@ -361,10 +369,13 @@ TEST_F(LauncherRun, NothingAnotherAccountCanChangeRunsElevatedButItStillUpdatesD
       {"an Everyone-writable jar", L"app\\kv-lib\\updater.jar", LetEveryoneChange, L"app"},
       {"an Everyone-writable file deep in the runtime", L"app\\kv-jre\\bin\\server\\jvm.dll", LetEveryoneChange, L"app"},
       {"an Everyone-writable launcher", L"app\\lindquay-updater.exe", LetEveryoneChange, L"app"},
+      // The updater's working directory: Windows and Java look for libraries there.
+      {"a DLL beside the launcher that another account owns", L"app\\jnidispatch.dll", GiveToAnotherAccount, L"app"},
       {"an Everyone-writable parent", L"", LetEveryoneChange, L"app"},
       // Win32 reads "app " as "app" where it ends a path: never judged so.
       {"a folder another account owns beside a trusted one of its name but a space", L"app ", GiveToAnotherAccount,
        L"app "},
+      {"a jar another process holds open for writing", L"app\\kv-lib\\updater.jar", HoldOpenForWriting, L"app"},
   };
   // An unelevated process deletes kv-scriptSemaphore before anything; an
   // elevated one judges the folder first and deletes nothing through a path
@@ -385,6 +396,7 @@ TEST_F(LauncherRun, NothingAnotherAccountCanChangeRunsElevatedButItStillUpdatesD
     CreateDirectoryW((app + L"kv-jre\\bin\\server").c_str(), nullptr);
     WriteBytes(app + L"kv-jre\\bin\\server\\jvm.dll", "");
     WriteBytes(app + L"kv-lib\\updater.jar", "");
+    WriteBytes(app + L"jnidispatch.dll", "");
     const std::wstring item = scratch.Path() + folder + (*c.item != L'\0' ? L"\\" : L"") + c.item;
     c.change(L"\\\\?\\" + item);
     WriteBytes(app + L"kv-scriptSemaphore", "");
@@ -406,8 +418,13 @@ TEST_F(LauncherRun, NothingAnotherAccountCanChangeRunsElevatedButItStillUpdatesD
     const std::string refused = ElevatedStartLines(Values()) + LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED);
     EXPECT_EQ(WithoutReason(elevated ? result.standardError : Log()),
               elevated ? LoggedError("ShellExecuteExW", ERROR_ACCESS_DENIED) : refused);
+    if (sameAccount) {
+      EXPECT_NE((elevated ? result.standardError : Log()).find("Refused: " + Utf8(item) + " "), std::string::npos);
+    }
     EXPECT_EQ(FileExists(app + L"kv-out.txt"), !elevated);
-    EXPECT_EQ(Run(L"--child", Values()).exitCode, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    result = Run(L"--child", Values());
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_NE(result.standardError.find(sameAccount ? "Refused: " + Utf8(item) + " " : "Refused: "), std::string::npos);
     EXPECT_EQ(FileExists(app + L"kv-out.txt"), !elevated) << "the elevated instance writes nothing into such a folder";
     EXPECT_EQ(FileExists(app + L"kv-scriptSemaphore"), elevated);
     EXPECT_FALSE(JavaRan());
@@ -417,32 +434,74 @@ TEST_F(LauncherRun, NothingAnotherAccountCanChangeRunsElevatedButItStillUpdatesD
     EXPECT_TRUE(JavaRan());
     EXPECT_EQ(FileExists(app + L"kv-scriptSemaphore"), elevated);
   }
+  // A jar held open for reading alone is welcome.
+  CloseHandle(heldForWriting);
+  HANDLE reader = CreateFileW((app + L"kv-lib\\updater.jar").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(Run(L"--child", Values()).exitCode, 0u);
+  CloseHandle(reader);
+}
+
+// A drive letter may name a folder (subst, DefineDosDevice): the folders
+// above it, which anyone may change here, would go unjudged. Nothing runs
+// elevated through such a letter; a direct update still does.
+TEST_F(LauncherRun, NothingRunsElevatedThroughADriveLetterThatNamesAFolder) {
+  TokenFacts token;
+  ReadTokenFacts(token);
+  const std::wstring outer = scratch.Path() + L"outer";
+  ASSERT_TRUE(CreateDirectoryW(outer.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((outer + L"\\inner").c_str(), nullptr));
+  LetEveryoneChange(outer);
+  LayOut(L"outer\\inner\\app", L"install");
+  MappedDriveLetter letter(outer + L"\\inner");
+  ASSERT_FALSE(letter.Root().empty()) << "no drive letter could be mapped";
+  app = updaterApp = letter.Root() + L"app\\";
+  launcher = app + L"lindquay-updater.exe";
+  for (const wchar_t* mode : {L"--child", L"--elevate"}) {
+    ProcessResult result = Run(mode, Values());
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << Utf8(mode);
+    const std::string said = token.elevated || std::wstring(mode) == L"--child" ? result.standardError : Log();
+    EXPECT_NE(said.find(LoggedRefusal(Utf8(launcher) + " is on " + Utf8(letter.Root()) +
+                                      ", a drive letter that names a folder, not a volume")),
+              std::string::npos)
+        << said;
+    EXPECT_FALSE(JavaRan());
+  }
+  EXPECT_EQ(Run(L"--direct", Values()).exitCode, 0u);
+  EXPECT_TRUE(JavaRan());
 }
 
 // The elevated instance runs the updater in the launcher's folder and with
 // no JVM options from the environment; a direct run keeps both as they were.
 TEST_F(LauncherRun, TheElevatedUpdaterRunsInItsFolderWithoutJvmOptionsFromTheEnvironment) {
-  ScopedEnvironment tool(L"JAVA_TOOL_OPTIONS", L"-javaagent:Z:\\evil.jar");
-  ScopedEnvironment underscore(L"_java_options", L"-Dx=1");  // names are case-insensitive
-  ScopedEnvironment jdk(L"JDK_JAVA_OPTIONS", L"");
-  // A block may hold a name in two spellings, which the JVM's lookup finds
-  // either way: this process's own cannot, so the launcher is given one.
+  // Names the Java runtime reads as its option variables though Windows
+  // holds them apart: it reads them through its C runtime, in the ANSI code
+  // page with best fit (a fullwidth S, U+0130) and ignoring case. Non-ASCII
+  // names cannot come in from Wine's host: the launcher is given a block.
   wchar_t* block = GetEnvironmentStringsW();
   for (const wchar_t* entry = block; *entry != L'\0'; entry += lstrlenW(entry) + 1) {
     environment.append(entry, lstrlenW(entry) + 1);
   }
   FreeEnvironmentStringsW(block);
-  environment += std::wstring(L"java_tool_options=-Dy=2") + L'\0';
+  ASSERT_EQ(GetACP(), 1252u);
+  const std::wstring folded[] = {L"JAVA_TOOL_OPTION\uff33", L"\uff2a\uff24\uff2b_JAVA_OPTIONS", L"_JAVA_OPT\u0130ONS"};
+  for (const std::wstring& name : folded) {
+    environment += name + L"=-javaagent:Z:\\evil.jar" + L'\0';
+  }
+  EXPECT_EQ(Run(L"--direct", Values()).exitCode, 0u);
+  EXPECT_EQ(JavaOptions(), "JAVA_TOOL_OPTIONS _JAVA_OPTIONS JDK_JAVA_OPTIONS ") << "the runtime reads all three";
+  wchar_t own[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, own);
+  EXPECT_EQ(JavaDirectory(), own);
+
+  // Two spellings of one name, which only a block of one's own can hold.
+  environment += std::wstring(L"JAVA_TOOL_OPTIONS=-Dx=1") + L'\0' + L"java_tool_options=-Dy=2" + L'\0';
+  DeleteFileW((app + L"kv-out.txt").c_str());
   EXPECT_EQ(Run(L"--child", Values()).exitCode, 0u);
   environment.clear();
   EXPECT_EQ(JavaOptions(), "");
   EXPECT_EQ(JavaDirectory() + L"\\", app);
-  EXPECT_EQ(Log(), "Removed from the updater's environment: JAVA_TOOL_OPTIONS, _JAVA_OPTIONS, JDK_JAVA_OPTIONS\n" +
-                       UpdaterStartLines(Values()) + EndLines(L"--child", 0));
-
-  EXPECT_EQ(Run(L"--direct", Values()).exitCode, 0u);
-  EXPECT_EQ(JavaOptions(), "JAVA_TOOL_OPTIONS _JAVA_OPTIONS JDK_JAVA_OPTIONS ");
-  wchar_t own[MAX_PATH];
-  GetCurrentDirectoryW(MAX_PATH, own);
-  EXPECT_EQ(JavaDirectory(), own);
+  EXPECT_EQ(Log(), "Removed from the updater's environment: " + Utf8(folded[0] + L", " + folded[1] + L", " + folded[2]) +
+                       ", JAVA_TOOL_OPTIONS, java_tool_options\n" + UpdaterStartLines(Values()) +
+                       EndLines(L"--child", 0));
 }

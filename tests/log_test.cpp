@@ -94,4 +94,15 @@ TEST_F(Log, AnUnwritableLogIsSilentlyLost) {
   EXPECT_EQ(LogHandle, INVALID_HANDLE_VALUE);
   LogText(L"lost\n");
   EXPECT_EQ(ReadBytes(other), "kept");
+
+  // So would a file link, which only Windows makes: Wine shows a host link to
+  // a file as that file.
+  if (!UnderWine()) {
+    ASSERT_TRUE(DeleteFileW(logPath.c_str()));
+    ASSERT_TRUE(CreateSymbolicLinkW(logPath.c_str(), other.c_str(), /* dwFlags: a file */ 0));
+    OpenLog(scratch.Path().c_str());
+    EXPECT_EQ(LogHandle, INVALID_HANDLE_VALUE);
+    LogText(L"lost\n");
+    EXPECT_EQ(ReadBytes(other), "kept");
+  }
 }

@@ -1,7 +1,8 @@
 // Cases the real system never produces under Wine, through link-time
-// substitutes for two shell calls: a declined elevation prompt, odd shell
-// results, and a command line that cannot be split. The launcher's code
-// calls through the import pointers defined here instead of shell32's.
+// substitutes for system calls: a declined elevation prompt, odd shell
+// results, a command line that cannot be split, drives of other kinds and
+// items that cannot be opened or read. The launcher's code calls through
+// the import pointers defined here instead of the system's.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <objbase.h>
@@ -111,27 +112,41 @@ BOOL WINAPI SubstituteSetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS kind, 
   return ownerError == 0;
 }
 
-// Answers for the drive's type and for the descriptors of one path, once
-// armed (0: the system's own answer).
+// Answers for the drive's type, for the open of one path and for the
+// descriptors the judgement reads through its handles, once armed (0 and
+// false: the system's own answers).
 UINT driveType = 0;
-std::wstring unreadablePath;
+std::wstring refusedOpen;
+DWORD openError = 0;
+bool descriptorsUnreadable = false;
 UINT WINAPI SubstituteGetDriveTypeW(LPCWSTR root) {
   return driveType != 0 ? driveType : Real(&GetDriveTypeW, L"kernel32.dll", "GetDriveTypeW")(root);
 }
-BOOL WINAPI SubstituteGetFileSecurityW(LPCWSTR path, SECURITY_INFORMATION wanted, PSECURITY_DESCRIPTOR descriptor,
-                                       DWORD size, DWORD* needed) {
-  if (unreadablePath == path) {
+HANDLE WINAPI SubstituteCreateFileW(LPCWSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                                    DWORD disposition, DWORD flags, HANDLE templateFile) {
+  if (refusedOpen == path) {
+    SetLastError(openError);
+    return INVALID_HANDLE_VALUE;
+  }
+  return Real(&CreateFileW, L"kernel32.dll", "CreateFileW")(path, access, share, security, disposition, flags,
+                                                            templateFile);
+}
+BOOL WINAPI SubstituteGetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION wanted,
+                                              PSECURITY_DESCRIPTOR descriptor, DWORD size, DWORD* needed) {
+  if (descriptorsUnreadable) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  return Real(&GetFileSecurityW, L"advapi32.dll", "GetFileSecurityW")(path, wanted, descriptor, size, needed);
+  return Real(&GetKernelObjectSecurity, L"advapi32.dll", "GetKernelObjectSecurity")(object, wanted, descriptor, size,
+                                                                                    needed);
 }
 
 }  // namespace
 
 extern "C" {
 decltype(&SubstituteGetDriveTypeW) __imp_GetDriveTypeW = SubstituteGetDriveTypeW;
-decltype(&SubstituteGetFileSecurityW) __imp_GetFileSecurityW = SubstituteGetFileSecurityW;
+decltype(&SubstituteCreateFileW) __imp_CreateFileW = SubstituteCreateFileW;
+decltype(&SubstituteGetKernelObjectSecurity) __imp_GetKernelObjectSecurity = SubstituteGetKernelObjectSecurity;
 decltype(&SubstituteSetTokenInformation) __imp_SetTokenInformation = SubstituteSetTokenInformation;
 decltype(&SubstituteGetExitCodeProcess) __imp_GetExitCodeProcess = SubstituteGetExitCodeProcess;
 decltype(&SubstituteShellExecuteExW) __imp_ShellExecuteExW = SubstituteShellExecuteExW;
@@ -279,25 +294,36 @@ TEST_F(ElevationRefused, OnlyAFixedDiskIsTrustedAndAnUnreadableItemIsRefusedSayi
   const std::wstring lib = scratch.Path() + L"kv-lib";
   ASSERT_TRUE(CreateDirectoryW(lib.c_str(), nullptr));
   const std::wstring root = scratch.Path().substr(0, 3);
+  const std::wstring unread = L" cannot be read to judge who may change it ";
+  // An item the listing shows is judged through its own open: whatever
+  // stops that open refuses it, "not found" too.
   const struct {
     UINT type;
-    std::wstring unreadable;
+    DWORD openError;  // of kv-lib's open
+    bool descriptorsUnreadable;
     std::wstring reason;
+    DWORD code;
   } cases[] = {
-      {DRIVE_REMOTE, L"", exePath + L" is on " + root + L", a network drive"},
-      {DRIVE_CDROM, L"", exePath + L" is on " + root + L", a CD-ROM drive"},
-      {DRIVE_REMOVABLE, L"", exePath + L" is on " + root + L", a removable drive"},
-      {0, L"\\\\?\\" + lib, lib + L" cannot be read to judge who may change it (GetFileSecurityW: 0x00000005)"},
+      {DRIVE_REMOTE, 0, false, exePath + L" is on " + root + L", a network drive", ERROR_ACCESS_DENIED},
+      {DRIVE_CDROM, 0, false, exePath + L" is on " + root + L", a CD-ROM drive", ERROR_ACCESS_DENIED},
+      {DRIVE_REMOVABLE, 0, false, exePath + L" is on " + root + L", a removable drive", ERROR_ACCESS_DENIED},
+      {0, ERROR_FILE_NOT_FOUND, false, lib + unread + L"(CreateFileW: 0x00000002)", ERROR_FILE_NOT_FOUND},
+      {0, ERROR_ACCESS_DENIED, false, lib + unread + L"(CreateFileW: 0x00000005)", ERROR_ACCESS_DENIED},
+      {0, ERROR_SHARING_VIOLATION, false, lib + L" is open in another process that may write to it", ERROR_ACCESS_DENIED},
+      {0, 0, true, root + unread + L"(GetKernelObjectSecurity: 0x00000005)", ERROR_ACCESS_DENIED},
   };
   for (const auto& c : cases) {
     driveType = c.type;
-    unreadablePath = c.unreadable;
+    refusedOpen = c.openError != 0 ? L"\\\\?\\" + lib : L"";
+    openError = c.openError;
+    descriptorsUnreadable = c.descriptorsUnreadable;
     FolderJudgement judgement;
-    EXPECT_EQ(judgement.JudgeOnce(exePath.c_str(), scratch.Path().c_str(), Token()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(judgement.JudgeOnce(exePath.c_str(), scratch.Path().c_str(), Token()), c.code);
     EXPECT_EQ(std::wstring(judgement.Reason()), c.reason);
   }
   driveType = 0;
-  unreadablePath.clear();
+  refusedOpen.clear();
+  descriptorsUnreadable = false;
 }
 
 TEST_F(ElevationRefused, AFailedExitCodeQueryIsTheExitCodeAndLeavesNoRecord) {

@@ -423,6 +423,29 @@ bool MakeLink(const std::wstring& link, const std::wstring& target) {
   return made;
 }
 
+MappedDriveLetter::MappedDriveLetter(const std::wstring& target) : target(target) {
+  wchar_t letter = L'Q';
+  while (letter < L'Z' && (GetLogicalDrives() & (1u << (letter - L'A'))) != 0) {
+    ++letter;
+  }
+  root = std::wstring(1, letter) + L":\\";
+  // The link lies in the dosdevices folder beside the prefix's C:\.
+  link = std::string(" %s/../dosdevices/") + static_cast<char>(letter | 0x20) + ":";
+  const bool mapped = UnderWine() ? RunOnHost(("/bin/ln -sfn %s" + link).c_str(), {target, L"C:\\", root}, FileExists)
+                                  : DefineDosDeviceW(0, root.substr(0, 2).c_str(), target.c_str());
+  if (!mapped || !FileExists(root)) {
+    root.clear();
+  }
+}
+
+MappedDriveLetter::~MappedDriveLetter() {
+  if (!root.empty() && UnderWine()) {
+    RunOnHost(("/bin/rm -f" + link).c_str(), {L"C:\\", root}, [](const std::wstring& gone) { return !FileExists(gone); });
+  } else if (!root.empty()) {
+    DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, root.substr(0, 2).c_str(), target.c_str());
+  }
+}
+
 StandinSetting::StandinSetting(const std::wstring& directory, const wchar_t* name, const std::wstring& value)
     : path(directory + L"standin-scenario.txt"), name(name) {
   WriteScenario(path, ScenarioWithout(path, name) + name + L"=" + value + L'\0');

@@ -128,6 +128,26 @@ bool GiveToAnotherAccount(const std::wstring& path);
 // (tag IO_REPARSE_TAG_MOUNT_POINT).
 bool MakeLink(const std::wstring& link, const std::wstring& target);
 
+// Maps a free drive letter onto the folder `target` for as long as the object
+// lives: under Wine a link in the prefix's dosdevices folder, made while its
+// server runs (so the mount manager never learns of it); on Windows
+// DefineDosDeviceW, as subst does.
+class MappedDriveLetter {
+ public:
+  explicit MappedDriveLetter(const std::wstring& target);
+  ~MappedDriveLetter();
+  MappedDriveLetter(const MappedDriveLetter&) = delete;
+  MappedDriveLetter& operator=(const MappedDriveLetter&) = delete;
+
+  // "X:\", or empty when no letter could be mapped.
+  const std::wstring& Root() const { return root; }
+
+ private:
+  std::wstring target;
+  std::wstring root;
+  std::string link;  // under Wine: the link's path on the host, after the prefix's C:\ as %s
+};
+
 // Runs a Linux command on the host Wine runs on, with each Windows path in
 // `paths` put in place of a %s in `format`, and waits (up to 5 s) until
 // `done`, given the last path, says it has done its work: Wine hands back no process for a Linux

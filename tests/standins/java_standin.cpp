@@ -6,7 +6,9 @@
 //   java-files.bin    the paths of the files it held open from its start,
 //                     and the processes it held a handle to
 //   java-directory.txt  its working directory
-//   java-options.txt  which of the JVM option variables it was given
+//   java-options.txt  which of the JVM option variables it was given, as
+//                     GetEnvironmentVariableW or the C runtime's getenv
+//                     finds them
 // (each .bin file holds the arguments as zero-terminated UTF-16 strings, one
 // after the other), and its ANSI view, what a program that reads
 // GetCommandLineA sees (the Java launcher does):
@@ -29,6 +31,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -160,8 +163,12 @@ int wmain(int argc, wchar_t** argv) {
   GetCurrentDirectoryW(MAX_PATH, workingDirectory);
   WriteWholeFile(directory + L"java-directory.txt", workingDirectory, wcslen(workingDirectory) * sizeof(wchar_t));
   std::string options;
-  for (const wchar_t* name : {L"JAVA_TOOL_OPTIONS", L"_JAVA_OPTIONS", L"JDK_JAVA_OPTIONS"}) {
-    options += GetEnvironmentVariableW(name, nullptr, 0) != 0 ? ToUtf8(name) + " " : "";
+  for (const char* name : {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS"}) {
+    // As Windows finds them, and as the Java runtime does: through its C
+    // runtime, whose environment is the ANSI code page's best-fit view.
+    const std::wstring wide(name, name + std::strlen(name));
+    options += GetEnvironmentVariableW(wide.c_str(), nullptr, 0) != 0 || std::getenv(name) != nullptr
+                   ? std::string(name) + " " : "";
   }
   WriteWholeFile(directory + L"java-options.txt", options.data(), options.size());
   STARTUPINFOW startup = {};

@@ -16,10 +16,10 @@ cmake --build --preset release
 mkdir -p build-gcc
 echo "The GCC side builds and runs its end-to-end tests meanwhile: build-gcc/test.log"
 # In a session of its own, so that an interrupted script stops all of it.
-setsid sh -c 'cmake --preset gcc && cmake --build --preset gcc-end-to-end && ctest --preset gcc-end-to-end "$@"' \
+setsid -w sh -c 'cmake --preset gcc && cmake --build --preset gcc-end-to-end && ctest --preset gcc-end-to-end "$@"' \
   sh "$@" >build-gcc/test.log 2>&1 &
 gcc=$!
-trap 'kill -TERM -- -$gcc 2>/dev/null || true' INT TERM
+trap 'kill -TERM -$gcc 2>/dev/null || true' INT TERM
 status=0
 ctest --preset release "$@" || status=1
 wait $gcc || status=1

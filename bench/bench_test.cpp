@@ -247,7 +247,8 @@ TEST_F(BenchRuns, ATimedRunSpansTheChildsLifeAndSamplesItsMemory) {
 }
 
 TEST_F(BenchRuns, ARunHasEndedOnlyWhenItsLinuxProcessesHaveLeft) {
-  StandinSetting sleep(scratch.Path(), L"STANDIN_SLEEP_MS", L"300");
+  // Long enough to outlast the scans of /proc below on a busy machine.
+  StandinSetting sleep(scratch.Path(), L"STANDIN_SLEEP_MS", L"3000");
   PROCESS_INFORMATION process = {};
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);

@@ -77,16 +77,25 @@ class HostileRun : public LauncherRun {
 // goes through the elevated instance, which splits and composes once more.
 // Two runs in three keep to what the ANSI code page holds; the rest mostly do
 // not, and their updater start must be refused (none of these values names an
-// existing path, so none has a short name).
-TEST_F(HostileRun, HardValuesReachTheRuntimeWholeDirectlyAndThroughTheElevatedInstance) {
-  constexpr int Runs = 300;
+// existing path, so none has a short name). The runs go in twelve blocks of 25,
+// each a test of its own that shards of the program run side by side; a
+// block draws the values of the runs before it and drops them, so that every
+// run gets the values it would get in one long sequence.
+class HostileSeededRuns : public HostileRun, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HostileSeededRuns, HardValuesReachTheRuntimeWholeDirectlyAndThroughTheElevatedInstance) {
+  constexpr int Runs = 25;
+  const int first = GetParam() * Runs;
   const uint64_t seed = PropertySeed(0x454E44544F454E44ull);
   HardValues generator(seed);
   auto exitCode = Scenario(L"STANDIN_EXIT_CODE", L"5");  // no product start; the record is judged too
   long long values = 0, valuesLost = 0, extraArguments = 0, elevated = 0, otherFaults = 0, refused = 0;
-  for (int run = 0; run < Runs; ++run) {
+  for (int run = 0; run < first + Runs; ++run) {
     const bool elevate = run % 5 == 4;
     std::vector<std::wstring> six = generator.NextSix(10);
+    if (run < first) {
+      continue;
+    }
     if (run % 3 != 2) {
       for (std::wstring& value : six) {
         value = FoldIntoCodePage(value);
@@ -127,16 +136,18 @@ TEST_F(HostileRun, HardValuesReachTheRuntimeWholeDirectlyAndThroughTheElevatedIn
     EXPECT_EQ(RecordFile(), Record(mode, 5, six[3]));
   }
   std::printf(
-      "end-to-end quoting: seed 0x%016llX, %d runs (%lld through the elevated instance), %lld values, "
+      "end-to-end quoting: seed 0x%016llX, runs %d to %d (%lld through the elevated instance), %lld values, "
       "%lld values not round-tripped (CommandLineToArgvW, C runtime argv and the ANSI view), %lld extra arguments, "
       "%lld runs refused for values the ANSI code page lacks, "
       "%lld runs with another fault\n",
-      static_cast<unsigned long long>(seed), Runs, elevated, values, valuesLost, extraArguments, refused, otherFaults);
+      static_cast<unsigned long long>(seed), first, first + Runs - 1, elevated, values, valuesLost, extraArguments,
+      refused, otherFaults);
   EXPECT_EQ(valuesLost, 0);
   EXPECT_EQ(extraArguments, 0);
   EXPECT_GT(refused, 0);
   EXPECT_GT(Runs - refused, Runs / 2);
 }
+INSTANTIATE_TEST_SUITE_P(Blocks, HostileSeededRuns, ::testing::Range(0, 12));
 
 // The updater's line at the system's limit arrives whole; one character more
 // and the start fails with the system's code, never with a cut value. The

@@ -16,7 +16,7 @@ trap 'rm -rf "$kit"' EXIT
 "$cmake" --install "$build" --component tests --prefix "$kit" >/dev/null
 cd "$kit/bin"
 status=0
-GTEST_FILTER=-HostileRun.HardValuesReachTheRuntimeWhole* GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=0 \
+GTEST_FILTER=-*.HardValuesReachTheRuntimeWhole* GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=0 \
   "$wine_run" cmd /c run-tests.cmd >run.txt 2>&1 || status=$?
 tr -d '\r' <run.txt | grep -E '^(Running [a-z_]+|[a-z_]+: .*|[0-9]+ passed, .*)$' || true
 closing=$(tail -n 1 run.txt | tr -d '\r')

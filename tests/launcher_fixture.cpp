@@ -22,6 +22,8 @@ void Copy(const wchar_t* builtProgram, const std::wstring& to) {
 
 LauncherRun::LauncherRun() { LayOut(L"app", L"install"); }
 
+LauncherRun::~LauncherRun() { EXPECT_TRUE(scratch.Remove()) << "left behind: " << Utf8(scratch.Path()); }
+
 void LauncherRun::LayOut(const std::wstring& appName, const std::wstring& installName) {
   app = scratch.Path() + appName + L"\\";
   updaterApp = app;

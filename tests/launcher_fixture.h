@@ -34,6 +34,8 @@ class LauncherRun : public ::testing::Test {
 
  protected:
   LauncherRun();
+  // Removes the scratch directory, and fails the test if it stays.
+  ~LauncherRun() override;
 
   // Lays the directories out (again) under other names in the scratch directory.
   void LayOut(const std::wstring& appName, const std::wstring& installName);

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Three builds of the launcher from the same sources, copied to different
-# directories and built one after the other, must give the same bytes, and
+# directories and built side by side, must give the same bytes, and
 # the same bytes as this build's own executable; so must its PDB, where the
 # toolchain writes one, and the PDB must be the one the executable names.
 # A version given at configure time reaches every field of the version
@@ -55,12 +55,15 @@ fail() {
 }
 
 builds="first/src second-build-with-a-longer-path/nested/src t/s"
+started=""
 for build in $builds; do
-  copy_sources "$work/$build"
-  configure "$work/$build" "$version" >/dev/null
-  build "$work/$build"
-  # A second later, so that any time stamp would differ.
+  (copy_sources "$work/$build" && configure "$work/$build" "$version" >/dev/null && build "$work/$build") &
+  started="$started $!"
+  # The next a second later, so that any time stamp would differ.
   sleep 1
+done
+for build in $started; do
+  wait "$build" || { echo "FAILED: a build of the copied sources" >&2; exit 1; }
 done
 
 # compare NAME REFERENCE: the file NAME of every build against REFERENCE.

@@ -30,7 +30,15 @@ ScratchDirectory::ScratchDirectory() {
   path += L"\\";
 }
 
-ScratchDirectory::~ScratchDirectory() { RemoveTree(path); }
+bool ScratchDirectory::Remove() const {
+  for (int attempt = 0; attempt < 200; ++attempt, Sleep(50)) {
+    RemoveTree(path);
+    if (!FileExists(path)) {
+      return true;
+    }
+  }
+  return false;
+}
 
 void RemoveTree(const std::wstring& path) {
   std::wstring directory = path;

@@ -11,7 +11,11 @@
 class ScratchDirectory {
  public:
   ScratchDirectory();
-  ~ScratchDirectory();
+  ~ScratchDirectory() { Remove(); }
+  // Removes it, again and again for up to 10 s while a process that a test
+  // did not wait for (the product, a console host) still holds something in
+  // it. False when it stays.
+  bool Remove() const;
   ScratchDirectory(const ScratchDirectory&) = delete;
   ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 

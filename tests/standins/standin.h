@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers shared by the stand-in programs.
 #include <windows.h>
+#include <winternl.h>
 
 #include <string>
 #include <vector>
@@ -54,9 +55,14 @@ inline char StandinPatternByte(unsigned long long offset) {
 }
 
 // The paths of every disk file this process holds open, and "process <id>"
-// for every process it holds a handle to, from the system's list of every
-// handle (SystemExtendedHandleInformation): inherited handles are among them
-// from the start. Zero-terminated UTF-16 strings.
+// for every process it holds a handle to: inherited handles are among them
+// from the start. Zero-terminated UTF-16 strings. On Windows the handles come
+// from the system's list of every handle (SystemExtendedHandleInformation).
+// Wine's server crashes building that list while any process has just
+// started and holds no handle yet (it walks that empty table past its end),
+// so under Wine every handle value below the size of this process's handle
+// table is tried, which Wine gives as the process's handle count
+// (SystemProcessInformation).
 struct HandleEntry {
   void* object;
   ULONG_PTR processId;
@@ -75,24 +81,35 @@ struct HandleList {
 
 inline std::wstring OpenFilePaths() {
   using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-  auto query = reinterpret_cast<Query>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-  const ULONG SystemExtendedHandleInformation = 64;
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")));
+  const bool underWine = GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  const ULONG SystemProcessInformation = 5, SystemExtendedHandleInformation = 64;
   const LONG InfoLengthMismatch = static_cast<LONG>(0xC0000004);
   std::vector<char> buffer(1 << 16);
   ULONG size = 0;
   LONG status;
-  while ((status = query(SystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &size)) ==
-         InfoLengthMismatch) {
+  while ((status = query(underWine ? SystemProcessInformation : SystemExtendedHandleInformation, buffer.data(),
+                         static_cast<ULONG>(buffer.size()), &size)) == InfoLengthMismatch) {
     buffer.resize(buffer.size() * 2);
   }
-  std::wstring joined;
-  const HandleList* list = reinterpret_cast<const HandleList*>(buffer.data());
-  for (ULONG_PTR index = 0; status == 0 && index < list->count; ++index) {
-    HANDLE handle = reinterpret_cast<HANDLE>(list->entries[index].handleValue);
-    if (list->entries[index].processId != GetCurrentProcessId()) {
-      continue;
+  std::vector<HANDLE> handles;
+  for (size_t offset = 0, next = 1; underWine && status == 0 && next != 0; offset += next) {
+    const auto* process = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer.data() + offset);
+    next = process->NextEntryOffset;
+    for (ULONG value = 1; HandleToUlong(process->UniqueProcessId) == GetCurrentProcessId() &&
+                          value <= process->HandleCount; ++value) {
+      handles.push_back(ULongToHandle(value * 4));
     }
+  }
+  const HandleList* list = reinterpret_cast<const HandleList*>(buffer.data());
+  for (ULONG_PTR index = 0; !underWine && status == 0 && index < list->count; ++index) {
+    if (list->entries[index].processId == GetCurrentProcessId()) {
+      handles.push_back(reinterpret_cast<HANDLE>(list->entries[index].handleValue));
+    }
+  }
+  std::wstring joined;
+  for (HANDLE handle : handles) {
     // A handle to a process is listed as "process <id>".
     if (DWORD process = GetProcessId(handle); process != 0) {
       joined += L"process " + std::to_wstring(process);
@@ -111,4 +128,3 @@ inline std::wstring OpenFilePaths() {
   }
   return joined;
 }
-

@@ -3,15 +3,13 @@
 #   ./test.sh [extra ctest arguments]
 # The release preset (build/, clang-19 with lld-19) runs every test. The gcc
 # preset (build-gcc/, mingw-w64 GCC, which stays supported) builds what its
-# end-to-end tests need, and its launcher must pass them. The GCC side builds
-# and runs while the release tests run, in its own folder, Wine prefix and
-# server; its output (build-gcc/test.log) follows theirs. The script fails if
-# either side fails. The presets are in CMakePresets.json.
+# end-to-end tests need, and its launcher must pass them. The two sides build
+# and run at the same time, each in its own folder, Wine prefix and server;
+# the GCC side's output (build-gcc/test.log) follows the release side's. The
+# script fails if either side fails. The presets are in CMakePresets.json.
 set -eu
 cd "$(dirname "$0")"
 sh cmake/install-deps.sh
-cmake --preset release
-cmake --build --preset release
 
 mkdir -p build-gcc
 echo "The GCC side builds and runs its end-to-end tests meanwhile: build-gcc/test.log"
@@ -21,7 +19,7 @@ setsid -w sh -c 'cmake --preset gcc && cmake --build --preset gcc-end-to-end && 
 gcc=$!
 trap 'kill -TERM -$gcc 2>/dev/null || true' INT TERM
 status=0
-ctest --preset release "$@" || status=1
+{ cmake --preset release && cmake --build --preset release && ctest --preset release "$@"; } || status=1
 wait $gcc || status=1
 echo "The GCC side (build-gcc/test.log):"
 cat build-gcc/test.log

@@ -431,7 +431,9 @@ bool MakeLink(const std::wstring& link, const std::wstring& target) {
   return made;
 }
 
-MappedDriveLetter::MappedDriveLetter(const std::wstring& target) : target(target) {
+MappedDriveLetter::MappedDriveLetter(const std::wstring& target)
+    : turn(CreateMutexW(nullptr, FALSE, L"lindquay-tests-drive-letter")), target(target) {
+  WaitForSingleObject(turn, INFINITE);  // WAIT_ABANDONED, too, hands it over
   wchar_t letter = L'Q';
   while (letter < L'Z' && (GetLogicalDrives() & (1u << (letter - L'A'))) != 0) {
     ++letter;
@@ -452,6 +454,8 @@ MappedDriveLetter::~MappedDriveLetter() {
   } else if (!root.empty()) {
     DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, root.substr(0, 2).c_str(), target.c_str());
   }
+  ReleaseMutex(turn);
+  CloseHandle(turn);
 }
 
 StandinSetting::StandinSetting(const std::wstring& directory, const wchar_t* name, const std::wstring& value)

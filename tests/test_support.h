@@ -135,7 +135,9 @@ bool MakeLink(const std::wstring& link, const std::wstring& target);
 // Maps a free drive letter onto the folder `target` for as long as the object
 // lives: under Wine a link in the prefix's dosdevices folder, made while its
 // server runs (so the mount manager never learns of it); on Windows
-// DefineDosDeviceW, as subst does.
+// DefineDosDeviceW, as subst does. Test programs side by side (a shard, the
+// test kit) take turns: each holds one named mutex while its letter lives, so
+// that two never map the same free letter.
 class MappedDriveLetter {
  public:
   explicit MappedDriveLetter(const std::wstring& target);
@@ -147,6 +149,7 @@ class MappedDriveLetter {
   const std::wstring& Root() const { return root; }
 
  private:
+  HANDLE turn;
   std::wstring target;
   std::wstring root;
   std::string link;  // under Wine: the link's path on the host, after the prefix's C:\ as %s

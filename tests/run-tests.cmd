@@ -23,6 +23,13 @@ echo Running %1
 set /a programPassed=0, programFailed=-1
 ".\%1.exe" --gtest_color=no --gtest_output=xml:reports\%1.xml >reports\%1.txt 2>&1
 set code=%errorlevel%
+rem A program that did not start (cmd says 9009) starts once more: under Wine
+rem a process start fails now and then. A second such failure counts.
+if %code% equ 9009 (
+  echo %1: not started, started once more
+  ".\%1.exe" --gtest_color=no --gtest_output=xml:reports\%1.xml >reports\%1.txt 2>&1
+  set code=!errorlevel!
+)
 type reports\%1.txt
 rem The summary: "[  PASSED  ] N tests." and, when some failed, "[  FAILED  ] N tests, listed below:".
 for /f "usebackq tokens=1-5" %%a in ("reports\%1.txt") do (

@@ -284,6 +284,8 @@ TEST_F(BenchRuns, CpuTimeIsTheChildsOwnNotTheCallers) {
   while (NowMs() - started < 600) {
     spin = spin + 1;
   }
+  // Alive long enough to be found among the Linux processes on a busy machine.
+  StandinSetting sleep(scratch.Path(), L"STANDIN_SLEEP_MS", L"300");
   RunMeasure run = Measured(QuoteForCommandLine(standin), /* sample */ true);
   ASSERT_TRUE(run.started) << run.startError;
   EXPECT_GE(run.cpuMs, 0);

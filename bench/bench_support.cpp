@@ -327,7 +327,9 @@ std::string UpdateBatchFile(const std::wstring& updaterCommandLine, const std::w
 }
 
 bool FailedWineStart(const RunMeasure& run) {
-  return run.started ? run.exitCode == ERROR_INTERNAL_ERROR : run.startError == ERROR_INTERNAL_ERROR;
+  const DWORD CommandNotStarted = 9009;  // cmd.exe's errorlevel for a command it could not start
+  return run.started ? run.exitCode == ERROR_INTERNAL_ERROR || run.exitCode == CommandNotStarted
+                     : run.startError == ERROR_INTERNAL_ERROR;
 }
 
 RunMeasure MeasureRepeatingFailedWineStart(const std::function<RunMeasure()>& measure, int* repeats,

@@ -76,7 +76,8 @@ std::string UpdateBatchFile(const std::wstring& updaterCommandLine, const std::w
 
 // True when `run` failed so: it could not be started with that error, or it
 // ended with that code, which the launcher and the minimal program pass on
-// when their own start of a child failed so.
+// when their own start of a child failed so, or with 9009, the code cmd.exe
+// ends the batch file's run with when it could not start the updater.
 bool FailedWineStart(const RunMeasure& run);
 
 // Measures a run with `measure` and, when Wine failed a process start in it,

@@ -120,10 +120,10 @@ TEST(FailedWineStart, IsMeasuredOnceMoreAndCountedAndNothingElseIs) {
     return run;
   };
   const RunMeasure ok = measured(true, 0), wineExit = measured(true, ERROR_INTERNAL_ERROR),
-                   wineStart = measured(false, ERROR_INTERNAL_ERROR);
+                   wineStart = measured(false, ERROR_INTERNAL_ERROR), cmdNotStarted = measured(true, 9009);
   // What each measurement gives: two of them mean a repeat.
   const std::vector<RunMeasure> cases[] = {
-      {ok}, {wineExit, ok}, {wineStart, ok}, {wineExit, wineExit}, {measured(true, 5)},
+      {ok}, {wineExit, ok}, {wineStart, ok}, {cmdNotStarted, ok}, {wineExit, wineExit}, {measured(true, 5)},
       {measured(false, ERROR_FILE_NOT_FOUND)},
   };
   int repeats = 0, expectedRepeats = 0, index = 0;
